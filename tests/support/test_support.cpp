@@ -1,0 +1,70 @@
+#include "support/test_support.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testsupport {
+
+TempDir::TempDir() {
+  std::string t = (std::filesystem::temp_directory_path() / "orvande-XXXXXX").string();
+  if (!mkdtemp(t.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = t;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Undo permission changes that a test made, so the folder can go.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  }
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string ReadFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::filesystem::path& p, const std::string& content, bool executable) {
+  {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+  if (executable) {
+    std::filesystem::permissions(p, std::filesystem::perms::owner_all |
+                                        std::filesystem::perms::group_read |
+                                        std::filesystem::perms::group_exec);
+  }
+}
+
+std::filesystem::path FakesDir() {
+  if (const char* e = std::getenv("ORVANDE_FAKES")) return e;
+  return ORVANDE_FAKES_DIR;
+}
+
+bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return condition();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+void Pump(std::chrono::milliseconds duration) {
+  PumpUntil([] { return false; }, duration);
+}
+
+}  // namespace testsupport

@@ -1,0 +1,40 @@
+// Small helpers the tests share: temporary folders, whole-file reads and
+// writes, and waiting on the event loop.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace testsupport {
+
+// A temporary folder, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string str() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string ReadFile(const std::filesystem::path& p);
+void WriteFile(const std::filesystem::path& p, const std::string& content, bool executable = false);
+
+// The folder that holds the fake programs the build made (velmoor, ...).
+std::filesystem::path FakesDir();
+
+// Runs the event loop until the condition holds or the time is up; gives the
+// condition's last value.
+bool PumpUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// Runs the event loop for a while.
+void Pump(std::chrono::milliseconds duration);
+
+}  // namespace testsupport
