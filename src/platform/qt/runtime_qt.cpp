@@ -11,6 +11,7 @@
 
 #include "platform/application.h"
 #include "platform/exceptions.h"
+#include "platform/qt/window_impl.h"
 #include "platform/runtime.h"
 
 void RestoreChildSignalDefault();  // process_posix.cpp
@@ -108,6 +109,7 @@ void RuntimeInit() {
 
 int RuntimeExit() {
   auto& s = State();
+  ReleaseWindows();
   s.appObject.reset();
   delete s.app;
   s.app = nullptr;
