@@ -1,1 +1,189 @@
-// (to be written)
+#include "platform/textstream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <random>
+#include <system_error>
+#include <utility>
+
+namespace {
+
+std::string ErrorText(int error) { return std::generic_category().message(error); }
+
+IOException MakeError(const char* what, const std::string& path, int error) {
+  return IOException(std::string("cannot ") + what + " " + path + ": " + ErrorText(error), error);
+}
+
+std::string FolderOf(const std::string& path) {
+  auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// A link is followed, so that the file it points to is replaced and the
+// link itself stays.
+std::string ResolvedTarget(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string resolved = real;
+  std::free(real);
+  return resolved;
+}
+
+std::string UniqueSuffix(std::mt19937& random) {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::uniform_int_distribution<int> pick(0, sizeof alphabet - 2);
+  std::string suffix = ".";
+  for (int i = 0; i < 8; ++i) suffix += alphabet[pick(random)];
+  return suffix;
+}
+
+}  // namespace
+
+// TextOutputStream
+
+TextOutputStream::TextOutputStream(std::shared_ptr<FolderItem> file, std::string target,
+                                   std::string temp, int fd)
+    : file_(std::move(file)), target_(std::move(target)), temp_(std::move(temp)), fd_(fd) {}
+
+std::shared_ptr<TextOutputStream> TextOutputStream::Create(const std::shared_ptr<FolderItem>& file) {
+  FolderItem& item = Use(file, "folder item");
+  const std::string& path = item.NativePath();
+  auto fail = [&](int error) -> IOException {
+    item.lastError_ = error;
+    return MakeError("create", path, error);
+  };
+
+  // The file is replaced only where it could have been written in place, so
+  // the errors stay those of opening it for writing.
+  std::string target = ResolvedTarget(path);
+  struct stat previous;
+  bool replacing = ::stat(target.c_str(), &previous) == 0;
+  if (replacing) {
+    if (S_ISDIR(previous.st_mode)) throw fail(EISDIR);
+    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) throw fail(errno);
+  }
+
+  // A replaced file's mode is set exactly below; a new one gets the usual
+  // mode through the umask.
+  std::random_device seed;
+  std::mt19937 random(seed());
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = target + UniqueSuffix(random);
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) throw fail(errno);
+  if (replacing && ::fchmod(fd, previous.st_mode & 07777) != 0) {
+    int error = errno;
+    ::close(fd);
+    ::unlink(temp.c_str());
+    throw fail(error);
+  }
+
+  item.lastError_ = 0;
+  return std::shared_ptr<TextOutputStream>(
+      new TextOutputStream(file, std::move(target), std::move(temp), fd));
+}
+
+TextOutputStream::~TextOutputStream() { Discard(); }
+
+void TextOutputStream::Discard() noexcept {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+void TextOutputStream::Fail(const char* what, int error) {
+  Discard();
+  failed_ = error;
+  file_->lastError_ = error;
+  throw MakeError(what, file_->NativePath(), error);
+}
+
+void TextOutputStream::Write(const std::string& text) {
+  if (failed_) throw MakeError("write", file_->NativePath(), failed_);
+  if (fd_ < 0) throw MakeError("write", file_->NativePath(), EBADF);
+  const char* data = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd_, data, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail("write", errno);
+    }
+    data += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+void TextOutputStream::Close() {
+  if (failed_) throw MakeError("save", file_->NativePath(), failed_);
+  if (fd_ < 0) return;
+  if (::fsync(fd_) != 0) Fail("save", errno);
+  int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) Fail("save", errno);
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) Fail("save", errno);
+  temp_.clear();
+  // Makes the rename itself durable; the new text is in place either way.
+  int folder = ::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+  file_->lastError_ = 0;
+}
+
+// TextInputStream
+
+TextInputStream::TextInputStream(std::shared_ptr<FolderItem> file, int fd)
+    : file_(std::move(file)), fd_(fd) {}
+
+std::shared_ptr<TextInputStream> TextInputStream::Open(const std::shared_ptr<FolderItem>& file) {
+  FolderItem& item = Use(file, "folder item");
+  int fd = ::open(item.NativePath().c_str(), O_RDONLY | O_CLOEXEC);
+  int error = fd < 0 ? errno : 0;
+  struct stat st;
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    error = EISDIR;
+  }
+  item.lastError_ = error;
+  if (error) throw MakeError("open", item.NativePath(), error);
+  return std::shared_ptr<TextInputStream>(new TextInputStream(file, fd));
+}
+
+TextInputStream::~TextInputStream() { Close(); }
+
+std::string TextInputStream::ReadAll() {
+  if (fd_ < 0) throw MakeError("read", file_->NativePath(), EBADF);
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    if (n == 0) return text;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int error = errno;
+      file_->lastError_ = error;
+      throw MakeError("read", file_->NativePath(), error);
+    }
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+void TextInputStream::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}

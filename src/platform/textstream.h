@@ -1,0 +1,63 @@
+// Text streams on folder items: a whole file written or read in one go.
+//
+// Contract:
+// - TextOutputStream::Create never touches the target: it writes to a new
+//   temporary file beside it (same folder, named after the target plus a
+//   dot and a unique suffix). Close flushes that file to disk and renames it
+//   over the target, so the target holds either its previous text or the
+//   whole new text, never a part. A stream released without Close, or whose
+//   Write failed, removes its temporary file and leaves the target as it
+//   was. A new file gets mode 0666 less the umask; a replaced one keeps its
+//   permission bits. When the target is a link, the file it points to is
+//   replaced and the link stays.
+// - Failures raise IOException naming the path and the errno text, with the
+//   errno as ErrorNumber; Create and Open also store it as the item's
+//   LastErrorCode (0 on success). A nil item raises NilObjectException.
+// - Open of a missing file raises (errno 2); of a folder, errno 21.
+// - Every descriptor is close-on-exec: started child processes inherit none.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/folderitem.h"
+#include "platform/object.h"
+
+class TextOutputStream : public Object {
+ public:
+  static std::shared_ptr<TextOutputStream> Create(const std::shared_ptr<FolderItem>& file);
+  ~TextOutputStream() override;
+
+  // Exactly the bytes given, no line end added.
+  void Write(const std::string& text);
+  // Raises when the text cannot be put in place (the temporary file then
+  // removed); a second Close does nothing.
+  void Close();
+
+ private:
+  TextOutputStream(std::shared_ptr<FolderItem> file, std::string target, std::string temp, int fd);
+  void Discard() noexcept;
+  [[noreturn]] void Fail(const char* what, int error);
+
+  std::shared_ptr<FolderItem> file_;
+  std::string target_;  // the file renamed over: the item's path, links resolved
+  std::string temp_;
+  int fd_;
+  int failed_ = 0;  // errno of a failed Write: such a stream is never put in place
+};
+
+class TextInputStream : public Object {
+ public:
+  static std::shared_ptr<TextInputStream> Open(const std::shared_ptr<FolderItem>& file);
+  ~TextInputStream() override;
+
+  // The rest of the file, however long.
+  std::string ReadAll();
+  void Close();
+
+ private:
+  TextInputStream(std::shared_ptr<FolderItem> file, int fd);
+
+  std::shared_ptr<FolderItem> file_;
+  int fd_;
+};
