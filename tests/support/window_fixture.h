@@ -25,6 +25,9 @@ class WindowFixture : public ::testing::Test {
     const char* path = std::getenv("PATH");
     oldPath_ = path ? path : "";
     setenv("PATH", (bin_->str() + ":" + oldPath_).c_str(), 1);
+    // Every test starts on a first launch: no settings folder.
+    std::error_code ignored;
+    std::filesystem::remove_all(SettingsFolder(), ignored);
   }
 
   void TearDown() override {
