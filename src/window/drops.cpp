@@ -33,6 +33,9 @@ void MainWindow::Event_DropObject(std::shared_ptr<DragItem> obj, std::int32_t) {
     Use(ShareDir(), "ShareDir").SetText(droppath::Escape(path));
   }
   if (Compare(Right(path, 8), ending) == 0) {
-    Use(velmoor(), "velmoor").SetText(droppath::Escape(Replace(path, ending, "")));
+    // The ending is what goes, not an earlier "/velmoor": the start command
+    // appends "/velmoor" to the folder that holds the executable.
+    const std::string folder = path.substr(0, path.size() - ending.size());
+    Use(velmoor(), "velmoor").SetText(droppath::Escape(folder));
   }
 }
