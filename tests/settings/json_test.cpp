@@ -1,0 +1,223 @@
+// The settings text as written: its exact form, the escaping of names and
+// values, and that what is written reads back unchanged.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "settings/json.h"
+
+namespace {
+
+std::string Utf8(char32_t cp) {
+  std::string s;
+  if (cp < 0x80) {
+    s += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    s += static_cast<char>(0xC0 | cp >> 6);
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    s += static_cast<char>(0xE0 | cp >> 12);
+    s += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    s += static_cast<char>(0xF0 | cp >> 18);
+    s += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+    s += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return s;
+}
+
+TEST(JSONWrite, SettingsObjectIsOneLineInTheOrderSet) {
+  JSONItem settings;
+  settings.Value("ipaddress", "127.0.0.1");
+  settings.Value("port", "38008");
+  settings.Value("velmoorFldr", "/Games");
+  settings.Value("ShareDir", "/Games");
+  settings.Value("Automount", "No");
+  EXPECT_EQ(settings.ToString(),
+            "{\"ipaddress\":\"127.0.0.1\",\"port\":\"38008\",\"velmoorFldr\":\"\\/Games\","
+            "\"ShareDir\":\"\\/Games\",\"Automount\":\"No\"}");
+  EXPECT_EQ(settings.Count(), 5u);
+  EXPECT_FALSE(settings.IsArray());
+}
+
+TEST(JSONWrite, EmptyObjectIsTwoBraces) {
+  EXPECT_EQ(JSONItem().ToString(), "{}");
+  EXPECT_EQ(JSONItem().Count(), 0u);
+}
+
+TEST(JSONWrite, SettingAgainReplacesTheValueInItsPlace) {
+  JSONItem item;
+  item.Value("a", "1");
+  item.Value("b", "2");
+  item.Value("a", "3");
+  EXPECT_EQ(item.ToString(), "{\"a\":\"3\",\"b\":\"2\"}");
+  EXPECT_EQ(item.Count(), 2u);
+  EXPECT_EQ(item.Value("a"), "3");
+}
+
+TEST(JSONWrite, ReplacingAReadObjectMemberDropsItsContent) {
+  JSONItem item("{\"a\":{\"x\":[1,2]},\"b\":true}");
+  item.Value("a", "plain");
+  EXPECT_EQ(item.ToString(), "{\"a\":\"plain\",\"b\":true}");
+}
+
+struct EscapeCase {
+  const char* what;
+  std::string plain;    // the text as the program holds it
+  std::string written;  // the same text between the quotes of the file
+};
+
+std::vector<EscapeCase> EscapeCases() {
+  std::vector<EscapeCase> cases = {
+      {"plain", "127.0.0.1", "127.0.0.1"},
+      {"empty", "", ""},
+      {"blanks kept", " a  b ", " a  b "},
+      {"quote", "say \"hi\"", "say \\\"hi\\\""},
+      {"backslash", "a\\b", "a\\\\b"},
+      {"slash", "/Games", "\\/Games"},
+      {"dropped path with blank", "/Games/My\\ Folder", "\\/Games\\/My\\\\ Folder"},
+      {"backslash before quote", "\\\"", "\\\\\\\""},
+      {"backslash before slash", "\\/", "\\\\\\/"},
+      {"backslash before n", "\\n", "\\\\n"},
+      {"backspace", "\b", "\\b"},
+      {"form feed", "\f", "\\f"},
+      {"line feed", "a\nb", "a\\nb"},
+      {"carriage return", "a\r\nb", "a\\r\\nb"},
+      {"tab", "a\tb", "a\\tb"},
+      {"nul", std::string("a\0b", 3), "a\\u0000b"},
+      {"control 01", "\x01", "\\u0001"},
+      {"control 1b", "\x1b[0m", "\\u001b[0m"},
+      {"control 1f", "\x1f", "\\u001f"},
+      {"delete", "\x7f", "\\u007f"},
+      {"non-ASCII letters", "Ärger é ß 東京", "Ärger é ß 東京"},
+      {"four-byte character", Utf8(0x1F600), Utf8(0x1F600)},
+      {"invalid UTF-8 kept as bytes", "\xff\xc3(\xed\xa0\x80", "\xff\xc3(\xed\xa0\x80"},
+  };
+  // Each range written as \uXXXX: its bounds escaped, its neighbours not.
+  struct Range {
+    char32_t from, to;
+  };
+  const Range ranges[] = {{0x00AD, 0x00AD}, {0x0600, 0x0604}, {0x070F, 0x070F},
+                          {0x17B4, 0x17B5}, {0x200C, 0x200F}, {0x2028, 0x202F},
+                          {0x2060, 0x206F}, {0xFEFF, 0xFEFF}, {0xFFF0, 0xFFFF}};
+  auto code = [](char32_t cp) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(cp));
+    return std::string(buf);
+  };
+  for (const Range& r : ranges) {
+    for (char32_t cp : {r.from, r.to}) {
+      cases.push_back({"escaped range bound", "x" + Utf8(cp) + "y", "x" + code(cp) + "y"});
+    }
+    cases.push_back({"below range", Utf8(r.from - 1), Utf8(r.from - 1)});
+    if (r.to < 0xFFFF) cases.push_back({"above range", Utf8(r.to + 1), Utf8(r.to + 1)});
+  }
+  return cases;
+}
+
+TEST(JSONWrite, NamesAndValuesAreEscapedAndReadBackUnchanged) {
+  for (const EscapeCase& c : EscapeCases()) {
+    SCOPED_TRACE(c.what);
+    JSONItem item;
+    item.Value("k", c.plain);
+    item.Value(c.plain, "v");
+    const std::string text = item.ToString();
+    const std::string expected = "{\"k\":\"" + c.written + "\",\"" + c.written + "\":\"v\"}";
+    EXPECT_EQ(text, expected);
+
+    JSONItem back(text);
+    EXPECT_EQ(back.Value("k"), c.plain);
+    EXPECT_EQ(back.Value(c.plain), "v");
+    EXPECT_EQ(back.ToString(), text);
+  }
+}
+
+TEST(JSONWrite, EveryCodePointOfTheRangesIsEscaped) {
+  // The table above checks the bounds; this checks every member of each range.
+  for (char32_t cp = 0; cp <= 0xFFFF; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;  // no UTF-8 form
+    if (cp == '"' || cp == '\\' || cp == '/' || cp == '\b' || cp == '\f' || cp == '\n' ||
+        cp == '\r' || cp == '\t') {
+      continue;  // the short forms, in the table above
+    }
+    const bool escaped = cp <= 0x1F || cp == 0x7F || cp == 0xAD || (cp >= 0x600 && cp <= 0x604) ||
+                         cp == 0x70F || cp == 0x17B4 || cp == 0x17B5 ||
+                         (cp >= 0x200C && cp <= 0x200F) || (cp >= 0x2028 && cp <= 0x202F) ||
+                         (cp >= 0x2060 && cp <= 0x206F) || cp == 0xFEFF || cp >= 0xFFF0;
+    JSONItem item;
+    item.Value("k", Utf8(cp));
+    const std::string inner = item.ToString().substr(6, item.ToString().size() - 8);
+    if (escaped) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(cp));
+      ASSERT_EQ(inner, buf) << "U+" << std::hex << static_cast<unsigned>(cp);
+    } else {
+      ASSERT_EQ(inner, Utf8(cp)) << "U+" << std::hex << static_cast<unsigned>(cp);
+    }
+    ASSERT_EQ(JSONItem(item.ToString()).Value("k"), Utf8(cp));
+  }
+}
+
+TEST(JSONMember, NamesMatchExactly) {
+  JSONItem item("{\"Automount\":\"Yes\"}");
+  EXPECT_EQ(item.Value("Automount"), "Yes");
+  try {
+    (void)item.Value("automount");
+    FAIL() << "no exception";
+  } catch (const KeyNotFoundException& e) {
+    EXPECT_NE(e.Message.find("\"automount\""), std::string::npos) << e.Message;
+  }
+  EXPECT_THROW((void)JSONItem().Value("port"), KeyNotFoundException);
+}
+
+TEST(JSONMember, ValuesOtherThanStringsComeBackAsTheirText) {
+  struct Case {
+    const char* value;  // as it stands in the text
+    const char* text;   // what Value gives
+  } cases[] = {
+      {"38008", "38008"},
+      {"-0.5e+10", "-0.5e+10"},
+      {"1E3", "1E3"},
+      {"true", "true"},
+      {"false", "false"},
+      {"null", ""},
+      {"{}", "{}"},
+      {"[]", "[]"},
+      {"{ \"b\" : [ 1 , \"\\/x\" , null ] , \"c\" : { } }", "{\"b\":[1,\"\\/x\",null],\"c\":{}}"},
+      {"[\"a\\u00e9\", false, -1]", "[\"a\xc3\xa9\",false,-1]"},
+      {"{\"d\":1,\"d\":2,\"e\":3}", "{\"d\":2,\"e\":3}"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    JSONItem item(std::string("{\"a\":") + c.value + "}");
+    EXPECT_EQ(item.Value("a"), c.text);
+    EXPECT_EQ(item.ToString(), std::string("{\"a\":") + (*c.value == 'n' ? "null" : c.text) + "}");
+  }
+}
+
+TEST(JSONMember, ReadingOrSettingByNameOnAnArrayIsError13) {
+  JSONItem array("[\"ipaddress\",1]");
+  EXPECT_TRUE(array.IsArray());
+  EXPECT_EQ(array.Count(), 2u);
+  EXPECT_EQ(array.ToString(), "[\"ipaddress\",1]");
+  for (int set = 0; set < 2; ++set) {
+    try {
+      if (set) {
+        array.Value("ipaddress", "x");
+      } else {
+        (void)array.Value("ipaddress");
+      }
+      FAIL() << "no exception";
+    } catch (const JSONException& e) {
+      EXPECT_EQ(e.ErrorNumber, 13);
+      EXPECT_EQ(e.Message, "JSONItem is an array");
+    }
+  }
+  EXPECT_EQ(array.ToString(), "[\"ipaddress\",1]");
+}
+
+}  // namespace
