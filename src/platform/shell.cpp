@@ -1,1 +1,88 @@
-// (to be written)
+#include "platform/shell.h"
+
+#include <csignal>
+#include <utility>
+
+#include "platform/child_watch.h"
+#include "platform/exceptions.h"
+#include "platform/process_posix.h"
+#include "platform/runtime.h"
+
+namespace {
+
+std::int32_t IntFrom(const std::string& name, const PropertyValue& value) {
+  if (auto* i = std::get_if<std::int32_t>(&value)) return *i;
+  if (auto* b = std::get_if<std::uint8_t>(&value)) return *b;
+  throw RuntimeException("Shell." + name + " takes an integer");
+}
+
+bool BoolFrom(const std::string& name, const PropertyValue& value) {
+  if (auto* b = std::get_if<bool>(&value)) return *b;
+  throw RuntimeException("Shell." + name + " takes a boolean");
+}
+
+}  // namespace
+
+Shell::Shell() = default;
+
+// Running children are left alone: their watches reap them.
+Shell::~Shell() = default;
+
+void Shell::Execute(const std::string& command) {
+  result_.clear();
+  if (mode_ == 0) {
+    result_ = process::RunCaptured(command, kSynchronousLimit).output;
+    return;
+  }
+  process::Child child = process::SpawnShell(command, false);
+  std::weak_ptr<Object> weak = weak_from_this();
+  try {
+    WatchChild(child.pid, [weak](int) {
+      if (auto self = weak.lock()) static_cast<Shell&>(*self).RaiseCompleted();
+    });
+  } catch (...) {
+    // An unwatched child would never be reaped: end it and say so.
+    process::SignalGroup(child.pid, SIGKILL);
+    process::Reap(child.pid);
+    throw;
+  }
+}
+
+void Shell::RaiseCompleted() {
+  auto self = std::static_pointer_cast<Shell>(shared_from_this());
+  auto handlers = completed_;  // a handler may add handlers
+  for (const auto& h : handlers) {
+    if (h) Dispatch([&] { h(self); });
+  }
+}
+
+std::string Shell::Result() const { return result_; }
+
+std::int32_t Shell::Mode() const { return mode_; }
+
+void Shell::SetMode(std::int32_t mode) {
+  if (mode != 0 && mode != 1) {
+    throw OutOfBoundsException("Shell.Mode must be 0 or 1, not " + std::to_string(mode));
+  }
+  mode_ = mode;
+}
+
+bool Shell::Canonical() const { return canonical_; }
+void Shell::SetCanonical(bool on) { canonical_ = on; }
+std::int32_t Shell::TimeOut() const { return timeOut_; }
+void Shell::SetTimeOut(std::int32_t t) { timeOut_ = t; }
+
+void Shell::SetProperty(const std::string& name, const PropertyValue& value) {
+  if (name == "TimeOut") {
+    SetTimeOut(IntFrom(name, value));
+  } else if (name == "Mode") {
+    SetMode(IntFrom(name, value));
+  } else if (name == "Canonical") {
+    SetCanonical(BoolFrom(name, value));
+  }
+  PropertyObject::SetProperty(name, value);
+}
+
+void Shell::AddCompletedHandler(Handler handler) { completed_.push_back(std::move(handler)); }
+
+void Shell::AddDataAvailableHandler(Handler handler) { dataAvailable_.push_back(std::move(handler)); }
