@@ -1,0 +1,199 @@
+// The POSIX process runner: the synchronous run, the exit descriptor with
+// both of its kinds (pidfd and the thread fallback), and what it leaves open.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/exceptions.h"
+#include "platform/process_posix.h"
+#include "support/fake_record.h"
+#include "support/test_support.h"
+
+using namespace std::chrono_literals;
+using testsupport::FakesDir;
+
+namespace {
+
+std::string Quoted(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
+
+int OpenDescriptorCount() {
+  int n = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n - 1;  // the iterator's own
+}
+
+// The fake server under a name of its own: a "killall velmoor" that another
+// test runs at the same time cannot reach it.
+std::filesystem::path FakeUnderOwnName(const testsupport::TempDir& tmp) {
+  auto link = tmp.path() / "fakeserver";
+  std::filesystem::create_symlink(FakesDir() / "velmoor", link);
+  return link;
+}
+
+bool Readable(int fd, int timeoutMs) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, timeoutMs) == 1;
+}
+
+// Runs each test with the pidfd watch and with the thread fallback. Groups
+// the tests leave running are ended in TearDown.
+class RunnerTest : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (!GetParam() && !process::PidfdAvailable()) GTEST_SKIP() << "no pidfd on this kernel";
+    process::ForceThreadExitWatch(GetParam());
+  }
+  void TearDown() override {
+    for (pid_t g : groups_) {
+      if (!testsupport::LiveGroupMembers(g).empty()) kill(-g, SIGKILL);
+    }
+    for (pid_t p : children_) {
+      kill(p, SIGKILL);
+      waitpid(p, nullptr, 0);
+    }
+    process::ForceThreadExitWatch(false);
+  }
+  // A group is only ever signalled while one of its members lives, so its id
+  // is still taken.
+  void EndGroupLater(pid_t g) { groups_.push_back(g); }
+  void EndChildLater(pid_t p) { children_.push_back(p); }
+
+  std::vector<pid_t> groups_, children_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Watch, RunnerTest, testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "ThreadFallback" : "Pidfd"; });
+
+struct OutputCase {
+  const char* name;
+  std::string command;
+  std::string output;
+  int exitCode;
+};
+
+TEST_P(RunnerTest, CollectsWholeStandardOutputOfTheShell) {
+  const std::string emit = Quoted(FakesDir() / "emit");
+  const std::vector<OutputCase> cases = {
+      {"failure keeps output", "echo hi; exit 7", "hi\n", 7},
+      {"no final line end", "printf 'a b'", "a b", 0},
+      {"stdin is empty", "cat; read line; echo \"[$line]\"", "[]\n", 0},
+      {"more than a pipe holds", emit + " 1 3000000", std::string(3000000, 'e'), 0},
+      {"silent", "true", "", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto r = process::RunCaptured(c.command, 20s);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.output, c.output);
+    ASSERT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(WEXITSTATUS(r.status), c.exitCode);
+  }
+}
+
+TEST_P(RunnerTest, ReturnsWhenTheShellEndsThoughABackgroundJobHoldsThePipe) {
+  auto r = process::RunCaptured("echo $$; sleep 30 &", 20s);
+  EndGroupLater(r.pid);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.output, std::to_string(r.pid) + "\n");
+  // Had the run waited for the pipe, the time-out would have ended the job.
+  EXPECT_FALSE(testsupport::LiveGroupMembers(r.pid).empty());
+}
+
+TEST_P(RunnerTest, StandardErrorFirstDoesNotDeadlock) {
+  testsupport::TempDir tmp;
+  const auto errFile = tmp.path() / "stderr";
+  int saved = dup(2);
+  int file = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(file, 0);
+  dup2(file, 2);
+  close(file);
+  auto r = process::RunCaptured(Quoted(FakesDir() / "emit") + " 2 1048576; echo done", 20s);
+  dup2(saved, 2);
+  close(saved);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.output, "done\n");
+  EXPECT_EQ(std::filesystem::file_size(errFile), 1048576u);  // the launcher's own stderr
+}
+
+struct TimeoutCase {
+  const char* name;
+  std::string command;
+};
+
+TEST_P(RunnerTest, TimeOutEndsTheWholeGroupAndKeepsTheOutput) {
+  testsupport::TempDir tmp;
+  const auto server = FakeUnderOwnName(tmp);
+  const std::vector<TimeoutCase> cases = {
+      {"pipeline", "echo $$; echo before; sleep 30 | cat"},
+      {"member ignoring SIGTERM", "echo $$; echo before; VELMOOR_IGNORE_TERM=1 " + Quoted(server) + " & wait"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto timeout = 300ms;
+    const auto started = std::chrono::steady_clock::now();
+    auto r = process::RunCaptured(c.command, timeout);
+    EndGroupLater(r.pid);
+    EXPECT_TRUE(r.timedOut);
+    EXPECT_EQ(r.output, std::to_string(r.pid) + "\nbefore\n");
+    // Killed processes take a moment to finish dying; the bound is the
+    // time-out plus one second.
+    while (!testsupport::LiveGroupMembers(r.pid).empty() &&
+           std::chrono::steady_clock::now() < started + timeout + 1s) {
+      usleep(10000);
+    }
+    EXPECT_TRUE(testsupport::LiveGroupMembers(r.pid).empty());
+  }
+}
+
+TEST_P(RunnerTest, ExitFdTurnsReadableAtTheEndAndLeavesReapingToTheOwner) {
+  testsupport::TempDir tmp;
+  auto child = process::SpawnShell("exec " + Quoted(FakeUnderOwnName(tmp)), false);
+  EndChildLater(child.pid);
+  EXPECT_EQ(child.stdoutFd, -1);
+  int fd = process::OpenExitFd(child.pid);
+  EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
+  EXPECT_FALSE(Readable(fd, 0));
+
+  kill(child.pid, SIGTERM);
+  ASSERT_TRUE(Readable(fd, 10000));
+  auto stat = testsupport::ReadProcStat(child.pid);
+  ASSERT_TRUE(stat);
+  EXPECT_EQ(stat->state, 'Z');  // still ours to reap, so the pid stays reserved
+
+  int status = process::Reap(child.pid);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_TRUE(testsupport::OwnZombies().empty());
+  close(fd);
+  children_.clear();
+}
+
+TEST_P(RunnerTest, LeavesNoDescriptorOpen) {
+  const int before = OpenDescriptorCount();
+  for (int i = 0; i < 20; ++i) {
+    process::RunCaptured("echo x", 20s);
+    auto child = process::SpawnShell("exit 0", true);
+    int fd = process::OpenExitFd(child.pid);
+    EXPECT_TRUE(fcntl(child.stdoutFd, F_GETFD) & FD_CLOEXEC);
+    ASSERT_TRUE(Readable(fd, 10000));
+    process::Reap(child.pid);
+    close(fd);
+    close(child.stdoutFd);
+  }
+  EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+TEST(Runner, RefusesACommandHoldingNul) {
+  EXPECT_THROW(process::RunCaptured(std::string("echo a\0b", 8), 1s), IOException);
+}
+
+}  // namespace
