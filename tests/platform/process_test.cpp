@@ -53,13 +53,7 @@ class RunnerTest : public testing::TestWithParam<bool> {
     process::ForceThreadExitWatch(GetParam());
   }
   void TearDown() override {
-    for (pid_t g : groups_) {
-      if (!testsupport::LiveGroupMembers(g).empty()) kill(-g, SIGKILL);
-    }
-    for (pid_t p : children_) {
-      kill(p, SIGKILL);
-      waitpid(p, nullptr, 0);
-    }
+    testsupport::EndGroupsAndChildren(groups_, children_);
     process::ForceThreadExitWatch(false);
   }
   // A group is only ever signalled while one of its members lives, so its id

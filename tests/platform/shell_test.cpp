@@ -65,13 +65,7 @@ class ShellTest : public testing::Test {
  protected:
   void TearDown() override {
     for (const auto& file : recordFiles_) testsupport::KillRecorded(file);
-    for (pid_t g : groups_) {
-      if (!testsupport::LiveGroupMembers(g).empty()) kill(-g, SIGKILL);
-    }
-    for (pid_t p : children_) {
-      kill(p, SIGKILL);
-      waitpid(p, nullptr, 0);
-    }
+    testsupport::EndGroupsAndChildren(groups_, children_);
     process::ForceThreadExitWatch(false);
   }
 

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -152,6 +153,18 @@ inline void KillRecorded(const std::filesystem::path& file) {
     if (!StillRunning(r)) continue;
     if (r.pgid == r.pid) kill(-r.pid, SIGKILL);
     kill(r.pid, SIGKILL);
+  }
+}
+
+// Ends the groups that still have a member (so their ids are still taken)
+// and then kills and reaps the children.
+inline void EndGroupsAndChildren(const std::vector<pid_t>& groups, const std::vector<pid_t>& children) {
+  for (pid_t g : groups) {
+    if (!LiveGroupMembers(g).empty()) kill(-g, SIGKILL);
+  }
+  for (pid_t p : children) {
+    kill(p, SIGKILL);
+    waitpid(p, nullptr, 0);
   }
 }
 
