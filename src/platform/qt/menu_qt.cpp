@@ -51,19 +51,18 @@ void AddItems(Window& window, Window::Impl& impl, const MenuItem& parent, QMenu*
 void InstallMenus(Window& window, Window::Impl& impl, const std::shared_ptr<MenuBar>& bar) {
   for (auto& action : impl.menuActions) delete action.data();
   impl.menuActions.clear();
-  if (QMenuBar* old = impl.window->menuBar()) old->clear();
-  if (!bar) {
-    impl.window->menuBar()->hide();
-    return;
-  }
+  // menuWidget() does not make a bar; menuBar() would, and a bar costs
+  // start-up time even hidden.
+  if (auto* old = qobject_cast<QMenuBar*>(impl.window->menuWidget())) old->clear();
+  if (!bar) return;
   bool anyVisible = false;
   for (std::size_t i = 0; i < bar->Count(); ++i) anyVisible |= bar->Item(i)->Visible();
-  QMenuBar* menuBar = impl.window->menuBar();
+  QMenuBar* menuBar = anyVisible ? impl.window->menuBar() : nullptr;
   for (std::size_t i = 0; i < bar->Count(); ++i) {
     const auto top = bar->Item(i);
     QMenu* menu = nullptr;
-    if (top->Visible()) menu = menuBar->addMenu(QString::fromStdString(top->Text()));
+    if (menuBar && top->Visible()) menu = menuBar->addMenu(QString::fromStdString(top->Text()));
     AddItems(window, impl, *top, menu);
   }
-  menuBar->setVisible(anyVisible);
+  if (auto* shown = qobject_cast<QMenuBar*>(impl.window->menuWidget())) shown->setVisible(anyVisible);
 }
