@@ -115,29 +115,9 @@ inline bool WaitFor(const std::function<bool()>& condition, milliseconds timeout
 }
 
 // What a process's /proc/<pid>/stat says.
-struct Stat {
-  char state = '?';
-  pid_t ppid = -1;
-  long long utime = 0, stime = 0;  // clock ticks
-  std::string start;               // with the pid, names the process for good
-};
+using Stat = testsupport::ProcStat;
 
-inline std::optional<Stat> ReadStat(pid_t pid) {
-  std::string s = Slurp("/proc/" + std::to_string(pid) + "/stat");
-  auto close = s.rfind(')');
-  if (close == std::string::npos || close + 2 >= s.size()) return std::nullopt;
-  std::istringstream rest(s.substr(close + 2));
-  Stat st;
-  std::string field;
-  for (int i = 3; i <= 22 && rest >> field; ++i) {
-    if (i == 3) st.state = field[0];
-    if (i == 4) st.ppid = static_cast<pid_t>(std::atol(field.c_str()));
-    if (i == 14) st.utime = std::atoll(field.c_str());
-    if (i == 15) st.stime = std::atoll(field.c_str());
-    if (i == 22) st.start = field;
-  }
-  return st;
-}
+inline std::optional<Stat> ReadStat(pid_t pid) { return testsupport::ReadProcStat(pid); }
 
 // True while the recorded fake runs: the same process (pid and start time)
 // and not a zombie.

@@ -86,7 +86,8 @@ inline std::vector<FakeRecord> ReadFakeRecords(const std::filesystem::path& file
 struct ProcStat {
   char state = '?';  // 'Z' for a zombie
   pid_t ppid = -1, pgrp = -1;
-  std::string start;
+  long long utime = 0, stime = 0;  // clock ticks
+  std::string start;               // with the pid, names the process for good
 };
 
 inline std::optional<ProcStat> ReadProcStat(pid_t pid) {
@@ -109,6 +110,8 @@ inline std::optional<ProcStat> ReadProcStat(pid_t pid) {
     if (i == 3) s.state = field[0];
     if (i == 4) s.ppid = static_cast<pid_t>(std::atol(field.c_str()));
     if (i == 5) s.pgrp = static_cast<pid_t>(std::atol(field.c_str()));
+    if (i == 14) s.utime = std::atoll(field.c_str());
+    if (i == 15) s.stime = std::atoll(field.c_str());
     if (i == 22) s.start = field;
   }
   return s;
