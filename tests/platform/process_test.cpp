@@ -105,14 +105,10 @@ TEST_P(RunnerTest, ReturnsWhenTheShellEndsThoughABackgroundJobHoldsThePipe) {
 TEST_P(RunnerTest, StandardErrorFirstDoesNotDeadlock) {
   testsupport::TempDir tmp;
   const auto errFile = tmp.path() / "stderr";
-  int saved = dup(2);
-  int file = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  ASSERT_GE(file, 0);
-  dup2(file, 2);
-  close(file);
-  auto r = process::RunCaptured(Quoted(FakesDir() / "emit") + " 2 1048576; echo done", 20s);
-  dup2(saved, 2);
-  close(saved);
+  process::RunResult r;
+  testsupport::WithStderrTo(errFile, [&] {
+    r = process::RunCaptured(Quoted(FakesDir() / "emit") + " 2 1048576; echo done", 20s);
+  });
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.output, "done\n");
   EXPECT_EQ(std::filesystem::file_size(errFile), 1048576u);  // the launcher's own stderr

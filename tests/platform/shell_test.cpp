@@ -252,15 +252,8 @@ TEST_F(ShellTest, DefaultModeEndsAHangingPipelineWithinTheLimit) {
 
 TEST_F(ShellTest, DefaultModeSurvivesMuchStandardErrorBeforeOutput) {
   const auto errFile = tmp_.path() / "stderr";
-  int saved = dup(2);
-  int file = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  ASSERT_GE(file, 0);
-  dup2(file, 2);
-  close(file);
   auto shell = std::make_shared<Shell>();
-  shell->Execute(Quoted(FakesDir() / "emit") + " 2 1048576; echo done");
-  dup2(saved, 2);
-  close(saved);
+  testsupport::WithStderrTo(errFile, [&] { shell->Execute(Quoted(FakesDir() / "emit") + " 2 1048576; echo done"); });
   EXPECT_EQ(shell->Result(), "done\n");
   EXPECT_EQ(std::filesystem::file_size(errFile), 1048576u);
 }

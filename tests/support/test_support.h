@@ -34,6 +34,9 @@ std::filesystem::path FakesDir();
 bool PumpUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// Runs fn with this process's standard error going to the file.
+void WithStderrTo(const std::filesystem::path& file, const std::function<void()>& fn);
+
 // Runs the event loop for a while.
 void Pump(std::chrono::milliseconds duration);
 
