@@ -19,6 +19,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/test_support.h"
+
 #ifndef ORVANDE_FAKES_DIR
 #error "the build names the fakes folder"
 #endif
@@ -29,21 +31,15 @@ namespace fs = std::filesystem;
 
 class Scratch {
  public:
-  Scratch() {
-    std::string t = (fs::temp_directory_path() / "orvande-bench-XXXXXX").string();
-    if (!mkdtemp(t.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = t;
+  Scratch() : dir_("orvande-bench"), path_(dir_.path()) {
     // Its own name keeps a "killall velmoor" elsewhere from reaching it.
     fs::create_symlink(fs::path(ORVANDE_FAKES_DIR) / "velmoor", path_ / "fakeserver");
-  }
-  ~Scratch() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
   }
   const fs::path& path() const { return path_; }
   std::string Server() const { return "'" + (path_ / "fakeserver").string() + "'"; }
 
  private:
+  testsupport::TempDir dir_;
   fs::path path_;
 };
 

@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "support/fake_record.h"
+#include "support/test_support.h"
 
 extern char** environ;
 
@@ -323,20 +324,13 @@ inline void EndWithShells(Child& launcher, const fs::path& record) {
 // A private folder for one launcher run.
 class Sandbox {
  public:
-  Sandbox() {
-    std::string t = (fs::temp_directory_path() / "orvande-e2e-XXXXXX").string();
-    if (!mkdtemp(t.data())) throw std::runtime_error("mkdtemp failed");
-    root_ = t;
+  Sandbox() : dir_("orvande-e2e"), root_(dir_.path()) {
     fs::create_directories(bin());
     fs::create_directories(config());
     fs::create_directories(share());
     fs::create_directories(runtime());
     fs::permissions(runtime(), fs::perms::owner_all);
     SetIfconfig("inet 192.0.2.77 netmask 255.255.255.0\n");
-  }
-  ~Sandbox() {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
   }
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
@@ -400,6 +394,7 @@ class Sandbox {
   }
 
  private:
+  testsupport::TempDir dir_;
   fs::path root_;
 };
 

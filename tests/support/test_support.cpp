@@ -13,25 +13,6 @@
 
 namespace testsupport {
 
-TempDir::TempDir() {
-  std::string t = (std::filesystem::temp_directory_path() / "orvande-XXXXXX").string();
-  if (!mkdtemp(t.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = t;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  // Undo permission changes that a test made, so the folder can go.
-  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-  }
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(path_, ec);
-}
-
 std::string ReadFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   std::ostringstream s;

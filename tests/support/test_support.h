@@ -4,16 +4,34 @@
 
 #include <chrono>
 #include <filesystem>
+#include <cstdlib>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 namespace testsupport {
 
 // A temporary folder, removed with everything in it when the object goes.
+// Defined here, so header-only helpers and benchmarks can use it unlinked.
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
+  explicit TempDir(const std::string& prefix = "orvande") {
+    std::string t = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (!mkdtemp(t.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = t;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    // Undo permission changes that a test made, so the folder can go.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ec);
+    }
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+  }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
