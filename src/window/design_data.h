@@ -8,10 +8,19 @@
 
 namespace design {
 
-// The address query run at opening; Linux's ifconfig indents with blanks,
-// so the last stage drops them and the address stays the second field.
+// The address query run at opening. It prints "inet ADDRESS" for the first
+// IPv4 address that is neither loopback (127/8) nor link-local (169.254/16),
+// and nothing when there is none. ifconfig lives in sbin, which a user's PATH
+// lacks, so sbin is searched after PATH; without ifconfig, "ip -4 addr" gives
+// the same lines. The parsing is the shell's own, so the query costs two
+// processes: the shell and the tool. It takes the word after "inet", with
+// an "addr:" before it (old net-tools) or a "/24" after it (ip) taken off.
 inline const std::string kAddressQuery =
-    "ifconfig | grep \"inet \" | grep -v 127. | grep -v 169. | sed \"s/^ *//\"";
+    "PATH=$PATH:/sbin:/usr/sbin; set -f; p=; "
+    "for w in $(if command -v ifconfig >/dev/null; then ifconfig; else ip -4 addr; fi); do "
+    "if [ \"$p\" = inet ]; then a=${w#addr:}; a=${a%%/*}; "
+    "case $a in 127.*|169.254.*|*[!0-9.]*) ;; [0-9]*.*.*.*) printf 'inet %s' \"$a\"; exit;; esac; fi; "
+    "p=$w; done";
 
 struct Geometry {
   std::int32_t left, top, width, height, tabIndex;
