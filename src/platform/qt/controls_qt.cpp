@@ -69,6 +69,7 @@ void RectControl::Constructor() {
       break;
   }
   impl_->widget = widget;
+  LeaveDropsToWindow(widget);
   widget->show();
   // Everything set before the widget existed applies now.
   if (const PropertyValue* v = PropertyValueOf("Name")) SetProperty("Name", *v);

@@ -12,7 +12,8 @@
 #include "platform/window.h"
 
 // The top-level widget: the client area is its central widget, and drops are
-// handed to the window through a callback.
+// handed to the window through a callback. It is the window's one drop
+// target, and it gives Return and Enter to the default push button.
 class WindowWidget : public QMainWindow {
  public:
   std::function<void(std::vector<std::string>)> onDrop;
@@ -22,7 +23,12 @@ class WindowWidget : public QMainWindow {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 };
+
+// Makes a control's widget leave every drop to its window: it takes none
+// itself, and a drag event delivered to it goes on to the window.
+void LeaveDropsToWindow(QWidget* control);
 
 struct Window::Impl {
   QPointer<WindowWidget> window;
