@@ -9,6 +9,12 @@
 // - Controls are made for a window with New<T>(), constructed, registered by
 //   name with AddControl and found again with ControlByName (nil when nothing
 //   has that name). The window owns them through its registry.
+// - The window is the one drop target: a drop anywhere on it, over a control
+//   included, raises DropObject once it accepts file drops; no control takes
+//   a drop itself, so dragged text never lands in a field.
+// - Return or Enter that the focused control does not take pushes the
+//   window's visible, enabled push button whose Default is set, as in a
+//   dialog; a held key pushes it once.
 // - Every event reaches program code through the runtime's Dispatch, so an
 //   exception that escapes a handler is reported and never crosses Qt.
 // - The members that touch the toolkit are for the main thread only and

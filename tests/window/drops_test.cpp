@@ -73,7 +73,7 @@ class DropsTest : public WindowFixture {
 
 // --- Which control takes the path, and how ---------------------------------
 
-enum class Kind { Folder, File, Absent, Url };
+enum class Kind { Folder, FolderUrlWithSlash, File, Absent, Url };
 
 struct Item {
   std::string path;  // under the drop folder unless absolute; for Url the URL
@@ -105,12 +105,12 @@ TEST_P(DropTable, SetsExactlyTheExpectedControl) {
       continue;
     }
     const fs::path p = item.path.rfind('/', 0) == 0 ? fs::path(item.path) : root_.path() / item.path;
-    if (item.kind == Kind::Folder) fs::create_directories(p);
+    if (item.kind == Kind::Folder || item.kind == Kind::FolderUrlWithSlash) fs::create_directories(p);
     if (item.kind == Kind::File) {
       fs::create_directories(p.parent_path());
       testsupport::WriteFile(p, "x");
     }
-    urls.push_back(FileUrl(p));
+    urls.push_back(item.kind == Kind::FolderUrlWithSlash ? FileUrl(p.string() + "/") : FileUrl(p));
   }
   if (urls.isEmpty()) {
     mime.setText(QString::fromStdString(root_.str() + "/share"));
@@ -127,7 +127,10 @@ TEST_P(DropTable, SetsExactlyTheExpectedControl) {
   // Again with the same item: the text is made afresh from its path.
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
+    testing::internal::CaptureStderr();
     Drop(mime);
+    // Nothing to report, a drop without a local file included.
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(w.ShareDir()->Text(), share);
     EXPECT_EQ(ShownShareDir(), share);
     EXPECT_EQ(w.velmoor()->Text(), server);
@@ -146,6 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DropCase{"Folder", {{"share", Kind::Folder}}, "@/share", std::nullopt},
         DropCase{"File", {{"notes.txt", Kind::File}}, "@/notes.txt", std::nullopt},
+        DropCase{"FolderUrlEndingInSlash", {{"share", Kind::FolderUrlWithSlash}}, "@/share", std::nullopt},
         DropCase{"Blanks", {{"My Games/Disc  1", Kind::Folder}}, "@/My\\ Games/Disc\\ \\ 1", std::nullopt},
         DropCase{"Executable", {{"server bin/velmoor", Kind::File}}, std::nullopt, "@/server\\ bin"},
         DropCase{"ExecutableAtTheTop", {{"/velmoor", Kind::Absent}}, std::nullopt, ""},
@@ -187,6 +191,129 @@ TEST_F(DropsTest, NothingIsTakenBeforeTheOpeningAcceptsDrops) {
   EXPECT_EQ(w.ShareDir()->Text(), "/Games");
   EXPECT_EQ(w.velmoor()->Text(), "/Games");
 }
+
+// --- Over every part of the window -----------------------------------------
+
+// How a drag reaches the window: through its toplevel QWindow, which hands it
+// to the widget under the point as a desktop's drag does, or sent straight to
+// the widget under the point.
+enum class Delivery { Desktop, ToWidgetUnderPoint };
+
+struct PlaceCase {
+  const char* name;
+  const char* control;  // what lies under the point; nil: empty space
+  Delivery delivery;
+};
+void PrintTo(const PlaceCase& c, std::ostream* os) { *os << c.name; }
+
+class DropOverPart : public DropsTest, public ::testing::WithParamInterface<PlaceCase> {
+ protected:
+  QPoint Point() {
+    QWidget* top = TopLevel();
+    if (!GetParam().control) return QPoint(150, 100);
+    QWidget* control = Widget<QWidget>(GetParam().control);
+    return control->mapTo(top, control->rect().center());
+  }
+
+  // Drags the data in at the point, moves it there and drops it; gives
+  // whether the drag was accepted.
+  bool DropAt(const QMimeData& mime, QPoint at) {
+    QWidget* top = TopLevel();
+    QObject* receiver = top->windowHandle();
+    QPoint local = at;
+    if (GetParam().delivery == Delivery::ToWidgetUnderPoint && GetParam().control) {
+      QWidget* under = top->childAt(at);
+      receiver = under;
+      local = under->mapFrom(top, at);
+    }
+    QDragEnterEvent enter(local, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(receiver, &enter);
+    QDragMoveEvent move(local, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(receiver, &move);
+    // Dropped even when refused, which a desktop would not do.
+    QDropEvent drop(QPointF(local), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(receiver, &drop);
+    testsupport::Pump(10ms);
+    return enter.isAccepted() && move.isAccepted();
+  }
+};
+
+TEST_P(DropOverPart, OnlyADroppedFileOrFolderCountsAndIsEscaped) {
+  const fs::path folder = root_.path() / "a$(touch pwned)b";
+  const fs::path server = root_.path() / "server dir" / "velmoor";
+  fs::create_directories(folder);
+  fs::create_directories(server.parent_path());
+  testsupport::WriteFile(server, "x");
+  const QString folderText = QString::fromStdString(folder.string());
+  const QString serverText = QString::fromStdString(server.string());
+  const std::string escapedFolder = root_.str() + "/a\\$\\(touch\\ pwned\\)b";
+  const std::string escapedServer = root_.str() + "/server\\ dir";
+
+  struct Drag {
+    const char* name;
+    QList<QUrl> urls;
+    QString text;  // text/plain beside the URLs; empty: none
+    std::string share, server;
+  };
+  const Drag drags[] = {
+      {"FolderUrl", {FileUrl(folder)}, "", escapedFolder, "/before/server"},
+      {"FolderUrlAndText", {FileUrl(folder)}, folderText, escapedFolder, "/before/server"},
+      {"ExecutableUrl", {FileUrl(server)}, "", "/before/share", escapedServer},
+      {"ExecutableUrlAndText", {FileUrl(server)}, serverText, "/before/share", escapedServer},
+      {"TextAlone", {}, folderText, "/before/share", "/before/server"},
+  };
+
+  MainWindow& w = Open();
+  const QPoint at = Point();
+  QWidget* under = TopLevel()->childAt(at);
+  ASSERT_NE(under, nullptr);
+  if (GetParam().control) {
+    ASSERT_EQ(under->objectName().toStdString(), GetParam().control);
+  } else {
+    ASSERT_EQ(under->objectName(), "");  // the client area itself
+  }
+
+  for (const Drag& d : drags) {
+    SCOPED_TRACE(d.name);
+    w.Port()->SetText("4000");
+    w.IPAddress()->SetText("10.0.0.1");
+    w.velmoor()->SetText("/before/server");
+    w.ShareDir()->SetText("/before/share");
+    QMimeData mime;
+    if (!d.urls.isEmpty()) mime.setUrls(d.urls);
+    if (!d.text.isEmpty()) mime.setText(d.text);
+
+    testing::internal::CaptureStderr();
+    const bool accepted = DropAt(mime, at);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(accepted, !d.urls.isEmpty());
+
+    EXPECT_EQ(ShownShareDir(), d.share);
+    EXPECT_EQ(ShownVelmoor(), d.server);
+    EXPECT_EQ(Widget<QLineEdit>("Port")->text().toStdString(), "4000");
+    EXPECT_EQ(Widget<QLineEdit>("IPAddress")->text().toStdString(), "10.0.0.1");
+  }
+  EXPECT_FALSE(fs::exists(cwd_.path() / "pwned"));
+  EXPECT_FALSE(fs::exists(SettingsFile()));
+  EXPECT_EQ(w.PushButton1()->Caption(), "Start");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, DropOverPart,
+    ::testing::Values(PlaceCase{"PortField", "Port", Delivery::Desktop},
+                      PlaceCase{"IPAddressField", "IPAddress", Delivery::Desktop},
+                      PlaceCase{"VelmoorField", "velmoor", Delivery::Desktop},
+                      PlaceCase{"ShareDirLabel", "ShareDir", Delivery::Desktop},
+                      PlaceCase{"HintLabel", "Label3", Delivery::Desktop},
+                      PlaceCase{"CheckBox", "CheckBox1", Delivery::Desktop},
+                      PlaceCase{"StartButton", "PushButton1", Delivery::Desktop},
+                      PlaceCase{"EmptySpace", nullptr, Delivery::Desktop},
+                      PlaceCase{"PortFieldDirectly", "Port", Delivery::ToWidgetUnderPoint},
+                      PlaceCase{"IPAddressFieldDirectly", "IPAddress", Delivery::ToWidgetUnderPoint},
+                      PlaceCase{"VelmoorFieldDirectly", "velmoor", Delivery::ToWidgetUnderPoint},
+                      PlaceCase{"HintLabelDirectly", "Label3", Delivery::ToWidgetUnderPoint},
+                      PlaceCase{"ResetButtonDirectly", "PushButton2", Delivery::ToWidgetUnderPoint}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Dropped names reach the server literally ------------------------------
 
