@@ -66,6 +66,11 @@ TEST_F(DesignTest, VisibleControlsStandWhereTheDesignPutsThem) {
     EXPECT_EQ(w->geometry(), c.geometry);
     EXPECT_EQ(TextOf(w).toStdString(), c.text ? c.text : design::kAddressQuery);
     EXPECT_TRUE(w->isVisibleTo(TopLevel()));
+    // Fields show their text as it stands, never masked.
+    if (auto* field = qobject_cast<QLineEdit*>(w)) {
+      EXPECT_EQ(field->echoMode(), QLineEdit::Normal);
+      EXPECT_EQ(field->displayText(), field->text());
+    }
   }
   EXPECT_FALSE(Widget<QCheckBox>("CheckBox1")->isChecked());
   EXPECT_EQ(Widget<QLabel>("Label3")->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);

@@ -42,6 +42,29 @@ TEST_F(MenuCommandsTest, ResetConfigCommandChangesNothing) {
   EXPECT_EQ(w.Port()->Text(), "4000");
 }
 
+// A window that counts the runs of its menu command.
+class CountingWindow : public MainWindow {
+ public:
+  bool DeleteConfig_Action() override {
+    ++runs;
+    return MainWindow::DeleteConfig_Action();
+  }
+  int runs = 0;
+};
+
+TEST_F(MenuCommandsTest, ResetConfigItemRunsItsHandler) {
+  auto w = std::make_shared<CountingWindow>();
+  w->Constructor();
+  QAction* item = nullptr;
+  for (QAction* a : TopLevel()->actions()) {
+    if (a->objectName() == "DeleteConfig") item = a;
+  }
+  ASSERT_NE(item, nullptr);
+  EXPECT_FALSE(item->isVisible());
+  item->trigger();
+  EXPECT_EQ(w->runs, 1);
+}
+
 TEST_F(MenuCommandsTest, CtrlQQuitsTheEventLoop) {
   Open();
   QWidget* top = TopLevel();
