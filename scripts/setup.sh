@@ -2,7 +2,7 @@
 # Installs what the build, the program and its tests need, when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev psmisc net-tools)
+packages=(cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev psmisc net-tools iproute2)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
