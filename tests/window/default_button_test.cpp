@@ -7,7 +7,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QWindow>
-
 #include <chrono>
 #include <filesystem>
 #include <string>

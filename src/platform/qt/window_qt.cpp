@@ -59,7 +59,8 @@ void WindowWidget::keyPressEvent(QKeyEvent* event) {
   // dialog does, for a Return or Enter that the focused control left alone.
   // A held key pushes once, not at every repeat.
   const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
-  const bool enter = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && mods == Qt::NoModifier;
+  const bool enter =
+      (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && mods == Qt::NoModifier;
   if (enter) {
     for (QPushButton* button : findChildren<QPushButton*>()) {
       if (button->isDefault() && button->isVisible() && button->isEnabled()) {
@@ -88,13 +89,15 @@ class DropsToWindow : public QObject {
     switch (event->type()) {
       case QEvent::DragEnter: {
         auto* e = static_cast<QDragEnterEvent*>(event);
-        QDragEnterEvent there(At(control, e), e->possibleActions(), e->mimeData(), e->buttons(), e->modifiers());
+        QDragEnterEvent there(At(control, e), e->possibleActions(), e->mimeData(), e->buttons(),
+                              e->modifiers());
         Forward(window, there, *e);
         return true;
       }
       case QEvent::DragMove: {
         auto* e = static_cast<QDragMoveEvent*>(event);
-        QDragMoveEvent there(At(control, e), e->possibleActions(), e->mimeData(), e->buttons(), e->modifiers());
+        QDragMoveEvent there(At(control, e), e->possibleActions(), e->mimeData(), e->buttons(),
+                             e->modifiers());
         Forward(window, there, *e);
         return true;
       }
