@@ -8,13 +8,15 @@
 
 namespace design {
 
-// The address query run at opening. It prints "inet ADDRESS" for the first
+// The address query run at opening: it prints "inet ADDRESS" for the first
 // IPv4 address that is neither loopback (127/8) nor link-local (169.254/16),
 // and nothing when there is none. ifconfig lives in sbin, which a user's PATH
-// lacks, so sbin is searched after PATH; without ifconfig, "ip -4 addr" gives
-// the same lines. The parsing is the shell's own, so the query costs two
-// processes: the shell and the tool. It takes the word after "inet", with
-// an "addr:" before it (old net-tools) or a "/24" after it (ip) taken off.
+// lacks, so sbin is searched after PATH; where there is no ifconfig,
+// "ip -4 addr" has the same "inet" lines. The address is the word after
+// "inet", less the "addr:" of old net-tools or the "/24" of ip; a word that
+// is no address is passed over. The shell reads the words itself (set -f
+// keeps it from globbing them), so a run costs two processes: the shell and
+// the tool.
 inline const std::string kAddressQuery =
     "PATH=$PATH:/sbin:/usr/sbin; set -f; p=; "
     "for w in $(if command -v ifconfig >/dev/null; then ifconfig; else ip -4 addr; fi); do "
