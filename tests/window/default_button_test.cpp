@@ -50,7 +50,7 @@ class DefaultButtonTest : public WindowFixture {
 
 class DefaultButton : public DefaultButtonTest, public ::testing::WithParamInterface<KeyCase> {};
 
-TEST_P(DefaultButton, PushesStartOnlyForReturnOrEnter) {
+TEST_P(DefaultButton, ReturnPushesStartOrTheFocusedButton) {
   const KeyCase& c = GetParam();
   MainWindow& w = OpenCounting();
   QWidget* top = TopLevel();
@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                       KeyCase{"EnterInVelmoorField", "velmoor", Qt::Key_Enter, Qt::KeypadModifier, 1, 0},
                       KeyCase{"ReturnOnAuto", "CheckBox1", Qt::Key_Return, Qt::NoModifier, 1, 0},
                       KeyCase{"ReturnOnStart", "PushButton1", Qt::Key_Return, Qt::NoModifier, 1, 0},
-                      KeyCase{"ReturnOnReset", "PushButton2", Qt::Key_Return, Qt::NoModifier, 1, 0},
+                      KeyCase{"ReturnOnReset", "PushButton2", Qt::Key_Return, Qt::NoModifier, 0, 1},
                       KeyCase{"SpaceOnReset", "PushButton2", Qt::Key_Space, Qt::NoModifier, 0, 1},
                       KeyCase{"CtrlReturn", "Port", Qt::Key_Return, Qt::ControlModifier, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });

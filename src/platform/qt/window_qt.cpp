@@ -62,6 +62,14 @@ void WindowWidget::keyPressEvent(QKeyEvent* event) {
   const bool enter =
       (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && mods == Qt::NoModifier;
   if (enter) {
+    // A focused push button takes Return itself, as on any desktop: Return
+    // on Reset must never start the server.
+    if (auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        focused && focused->isVisible() && focused->isEnabled()) {
+      if (!event->isAutoRepeat()) focused->click();
+      event->accept();
+      return;
+    }
     for (QPushButton* button : findChildren<QPushButton*>()) {
       if (button->isDefault() && button->isVisible() && button->isEnabled()) {
         if (!event->isAutoRepeat()) button->click();
