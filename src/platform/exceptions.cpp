@@ -14,5 +14,7 @@ OutOfBoundsException::~OutOfBoundsException() = default;
 ThreadAccessingUIException::~ThreadAccessingUIException() = default;
 
 std::string DescribeException(const RuntimeException& e) {
-  return std::string(e.ClassName()) + " " + std::to_string(e.ErrorNumber) + ": " + e.Message;
+  std::string line = std::string(e.ClassName()) + " " + std::to_string(e.ErrorNumber) + ": " + e.Message;
+  if (!e.Context.empty()) line += " (" + e.Context + ")";
+  return line;
 }

@@ -12,6 +12,10 @@ class RuntimeException : public std::runtime_error {
 
   int ErrorNumber;
   std::string Message;
+  // What the failure concerns, for the person who reads the report (the
+  // settings file's path, say); set by a caller on its way out, never part
+  // of Message. Empty unless a caller set it.
+  std::string Context;
 
   virtual const char* ClassName() const { return "RuntimeException"; }
 };
@@ -34,5 +38,7 @@ ORVANDE_DECLARE_EXCEPTION(ThreadAccessingUIException)
 #undef ORVANDE_DECLARE_EXCEPTION
 
 // One line that names the class, the number and the message, as the
-// unhandled-exception report writes it: "JSONException 6: Missing , or }".
+// unhandled-exception report writes it: "JSONException 6: Missing , or }",
+// followed by the context in parentheses when there is one:
+// "JSONException 6: Missing , or } (settings file /home/u/...)".
 std::string DescribeException(const RuntimeException& e);

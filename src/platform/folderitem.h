@@ -9,9 +9,14 @@
 //   success or to the errno of the failure. Delete removes a file (a link
 //   itself, never what it points to) or an empty folder, never a folder's
 //   contents. The streams opened on an item set its LastErrorCode as well.
+// - RequireFolder and SetAside raise IOException naming the path and the
+//   errno text, with the errno as ErrorNumber and LastErrorCode.
 // - SpecialFolder::ApplicationData() is $XDG_CONFIG_HOME when it is set and
-//   absolute, else $HOME/.config when HOME is not empty, else nil. A missing
-//   folder is made (itself only, not its parents) with mode 0700.
+//   absolute, else $HOME/.config when HOME is not empty, else the home
+//   folder of the password database's entry for this user plus "/.config",
+//   else nil. A missing folder is made together with its missing parents,
+//   each made with mode 0700; that never raises: the item's LastErrorCode
+//   keeps the errno of a failed making, and RequireFolder reports it.
 #pragma once
 
 #include <memory>
@@ -27,11 +32,24 @@ class FolderItem : public Object {
   explicit FolderItem(std::string nativePath);
 
   std::shared_ptr<FolderItem> Child(const std::string& name) const;
+  // Something is at the path, links followed.
   bool Exists() const;
   bool IsFolder() const;
+  // The item is a symbolic link, whether or not what it points to exists.
+  bool IsAlias() const;
   // Made with mode 0777 less the umask, like any folder.
   void CreateAsFolder();
   void Delete();
+  // Raises unless the item is an existing folder (a link to one counts):
+  // "cannot use folder P: Not a directory" when something else is there,
+  // else "cannot make folder P: <why>" with the errno of the last failed
+  // making of it (ENOENT when none was tried). Makes nothing itself.
+  void RequireFolder();
+  // Moves whatever is at the path (a link as the link, never what it points
+  // to) to a new name beside it, "<name>.<label>-YYYYMMDD-HHMMSS" in local
+  // time, with "-2", "-3", ... added when that name is taken: nothing is
+  // ever replaced. Gives the moved item, or nil when nothing is at the path.
+  std::shared_ptr<FolderItem> SetAside(const std::string& label);
   const std::string& NativePath() const { return path_; }
   // The errno of the last failed operation on this item, 0 after a success.
   int LastErrorCode() const { return lastError_; }
@@ -39,6 +57,7 @@ class FolderItem : public Object {
  private:
   friend class TextOutputStream;
   friend class TextInputStream;
+  friend class SpecialFolder;
 
   std::string path_;
   int lastError_ = 0;

@@ -1,11 +1,14 @@
 #include "platform/textstream.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <random>
 #include <system_error>
 #include <utility>
@@ -17,6 +20,36 @@ std::string ErrorText(int error) { return std::generic_category().message(error)
 IOException MakeError(const char* what, const std::string& path, int error) {
   return IOException(std::string("cannot ") + what + " " + path + ": " + ErrorText(error), error);
 }
+
+const char* KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "of an unknown kind";
+}
+
+// What is there is no file to read or replace: EISDIR for a folder, as the
+// system would say, EINVAL for the rest.
+int NotRegularError(mode_t mode) { return S_ISDIR(mode) ? EISDIR : EINVAL; }
+
+IOException NotRegular(const char* what, const std::string& path, mode_t mode) {
+  return IOException(
+      std::string("cannot ") + what + " " + path + ": not a regular file (" + KindOf(mode) + ")",
+      NotRegularError(mode));
+}
+
+IOException TooLarge(const char* what, const std::string& path, const std::string& detail) {
+  return IOException(
+      std::string("cannot ") + what + " " + path + ": " + ErrorText(EFBIG) + " (" + detail + ")", EFBIG);
+}
+
+bool IsSuffixChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+constexpr int kSuffixLength = 8;
 
 std::string FolderOf(const std::string& path) {
   auto slash = path.rfind('/');
@@ -41,7 +74,7 @@ std::string UniqueSuffix(std::mt19937& random) {
   static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::uniform_int_distribution<int> pick(0, sizeof alphabet - 2);
   std::string suffix = ".";
-  for (int i = 0; i < 8; ++i) suffix += alphabet[pick(random)];
+  for (int i = 0; i < kSuffixLength; ++i) suffix += alphabet[pick(random)];
   return suffix;
 }
 
@@ -67,7 +100,10 @@ std::shared_ptr<TextOutputStream> TextOutputStream::Create(const std::shared_ptr
   struct stat previous;
   bool replacing = ::stat(target.c_str(), &previous) == 0;
   if (replacing) {
-    if (S_ISDIR(previous.st_mode)) throw fail(EISDIR);
+    if (!S_ISREG(previous.st_mode)) {
+      item.lastError_ = NotRegularError(previous.st_mode);
+      throw NotRegular("create", path, previous.st_mode);
+    }
     if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) throw fail(errno);
   }
 
@@ -145,6 +181,35 @@ void TextOutputStream::Close() {
   file_->lastError_ = 0;
 }
 
+int TextOutputStream::RemoveLeftovers(const std::shared_ptr<FolderItem>& file, int minimumAgeSeconds) {
+  if (!file) return 0;
+  const std::string& path = file->NativePath();
+  auto slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty()) return 0;
+  DIR* folder = ::opendir(FolderOf(path).c_str());
+  if (!folder) return 0;
+  const std::time_t now = std::time(nullptr);
+  int removed = 0;
+  while (dirent* entry = ::readdir(folder)) {
+    const std::string entryName = entry->d_name;
+    if (entryName.size() != name.size() + 1 + kSuffixLength || entryName.compare(0, name.size(), name) != 0 ||
+        entryName[name.size()] != '.' ||
+        !std::all_of(entryName.begin() + static_cast<std::ptrdiff_t>(name.size()) + 1, entryName.end(),
+                     IsSuffixChar)) {
+      continue;
+    }
+    struct stat st;
+    if (::fstatat(::dirfd(folder), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        now - st.st_mtime < minimumAgeSeconds) {
+      continue;
+    }
+    if (::unlinkat(::dirfd(folder), entry->d_name, 0) == 0) ++removed;
+  }
+  ::closedir(folder);
+  return removed;
+}
+
 // TextInputStream
 
 TextInputStream::TextInputStream(std::shared_ptr<FolderItem> file, int fd)
@@ -152,16 +217,38 @@ TextInputStream::TextInputStream(std::shared_ptr<FolderItem> file, int fd)
 
 std::shared_ptr<TextInputStream> TextInputStream::Open(const std::shared_ptr<FolderItem>& file) {
   FolderItem& item = Use(file, "folder item");
-  int fd = ::open(item.NativePath().c_str(), O_RDONLY | O_CLOEXEC);
-  int error = fd < 0 ? errno : 0;
+  const std::string& path = item.NativePath();
+  // What is there is looked at before it is opened, so that nothing but a
+  // regular file is ever opened (opening a FIFO or a device can have
+  // effects of its own); the open itself never waits, and what was opened
+  // is looked at again.
   struct stat st;
-  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    error = EISDIR;
+  int fd = -1;
+  int error = ::stat(path.c_str(), &st) == 0 ? 0 : errno;
+  if (!error && S_ISREG(st.st_mode) && st.st_size <= kMaxSize) {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) error = errno;
+    if (fd >= 0 && ::fstat(fd, &st) != 0) error = errno;
   }
-  item.lastError_ = error;
-  if (error) throw MakeError("open", item.NativePath(), error);
-  return std::shared_ptr<TextInputStream>(new TextInputStream(file, fd));
+  if (!error && S_ISREG(st.st_mode) && st.st_size <= kMaxSize) {
+    // Back to plain reads; a regular file never waits anyway.
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    item.lastError_ = 0;
+    return std::shared_ptr<TextInputStream>(new TextInputStream(file, fd));
+  }
+  if (fd >= 0) ::close(fd);
+  if (error) {
+    item.lastError_ = error;
+    throw MakeError("open", path, error);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    item.lastError_ = NotRegularError(st.st_mode);
+    throw NotRegular("open", path, st.st_mode);
+  }
+  item.lastError_ = EFBIG;
+  throw TooLarge("open", path,
+                 std::to_string(st.st_size) + " bytes; at most " + std::to_string(kMaxSize) + " are read");
 }
 
 TextInputStream::~TextInputStream() { Close(); }
@@ -171,13 +258,21 @@ std::string TextInputStream::ReadAll() {
   std::string text;
   char buffer[65536];
   for (;;) {
-    ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    // One byte past the limit at most, to learn that there is more.
+    const long long room = kMaxSize + 1 - read_;
+    ssize_t n = ::read(fd_, buffer, static_cast<std::size_t>(std::min<long long>(sizeof buffer, room)));
     if (n == 0) return text;
     if (n < 0) {
       if (errno == EINTR) continue;
       int error = errno;
       file_->lastError_ = error;
       throw MakeError("read", file_->NativePath(), error);
+    }
+    read_ += n;
+    if (read_ > kMaxSize) {
+      file_->lastError_ = EFBIG;
+      throw TooLarge("read", file_->NativePath(),
+                     "grew past " + std::to_string(kMaxSize) + " bytes, the most that is read");
     }
     text.append(buffer, static_cast<std::size_t>(n));
   }

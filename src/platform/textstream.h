@@ -3,17 +3,28 @@
 // Contract:
 // - TextOutputStream::Create never touches the target: it writes to a new
 //   temporary file beside it (same folder, named after the target plus a
-//   dot and a unique suffix). Close flushes that file to disk and renames it
-//   over the target, so the target holds either its previous text or the
-//   whole new text, never a part. A stream released without Close, or whose
-//   Write failed, removes its temporary file and leaves the target as it
-//   was. A new file gets mode 0666 less the umask; a replaced one keeps its
-//   permission bits. When the target is a link, the file it points to is
-//   replaced and the link stays.
+//   dot and eight letters or digits). Close flushes that file to disk and
+//   renames it over the target, so the target holds either its previous
+//   text or the whole new text, never a part. A stream released without
+//   Close, or whose Write failed, removes its temporary file and leaves the
+//   target as it was. A new file gets mode 0666 less the umask; a replaced
+//   one keeps its permission bits. When the target is a link, the file it
+//   points to is replaced and the link stays. Only a regular file is
+//   replaced: anything else there (a folder, a FIFO, a device, also at the
+//   end of a link) raises and stays as it is.
+// - RemoveLeftovers removes the temporary files of that pattern that a
+//   stream ended by a kill left beside the item; nothing else.
+// - TextInputStream::Open never blocks and reads nothing: it opens without
+//   waiting (a FIFO cannot hold it), and only a regular file of at most
+//   kMaxSize bytes opens. ReadAll never reads more than kMaxSize bytes in
+//   the stream's life, even from a file that grows after the opening.
 // - Failures raise IOException naming the path and the errno text, with the
 //   errno as ErrorNumber; Create and Open also store it as the item's
 //   LastErrorCode (0 on success). A nil item raises NilObjectException.
-// - Open of a missing file raises (errno 2); of a folder, errno 21.
+//   Open of a missing file raises errno 2 (ENOENT); of something that is
+//   not a regular file "not a regular file (a folder|a FIFO|...)" with
+//   errno 21 (EISDIR) for a folder, else 22 (EINVAL); of a file over the
+//   limit errno 27 (EFBIG) with its size. ReadAll past the limit raises 27.
 // - Every descriptor is close-on-exec: started child processes inherit none.
 #pragma once
 
@@ -34,6 +45,12 @@ class TextOutputStream : public Object {
   // removed); a second Close does nothing.
   void Close();
 
+  // Removes the regular files in the item's folder named after the item
+  // plus a dot and eight letters or digits that were last written at least
+  // minimumAgeSeconds ago: the temporary files of streams that never ended.
+  // Never raises; gives how many it removed.
+  static int RemoveLeftovers(const std::shared_ptr<FolderItem>& file, int minimumAgeSeconds);
+
  private:
   TextOutputStream(std::shared_ptr<FolderItem> file, std::string target, std::string temp, int fd);
   void Discard() noexcept;
@@ -48,10 +65,13 @@ class TextOutputStream : public Object {
 
 class TextInputStream : public Object {
  public:
+  // The most a stream reads: far above any settings file (16 MiB).
+  static constexpr long long kMaxSize = 16LL * 1024 * 1024;
+
   static std::shared_ptr<TextInputStream> Open(const std::shared_ptr<FolderItem>& file);
   ~TextInputStream() override;
 
-  // The rest of the file, however long.
+  // The rest of the file; raises rather than read past kMaxSize.
   std::string ReadAll();
   void Close();
 
@@ -60,4 +80,5 @@ class TextInputStream : public Object {
 
   std::shared_ptr<FolderItem> file_;
   int fd_;
+  long long read_ = 0;  // bytes read so far
 };

@@ -1,13 +1,29 @@
 // The settings file: ORVANDE/ORVANDE.json in the application-data folder,
 // written at each Start, read at opening, deleted by Reset.
+//
+// Nothing the user had is lost: a file that the opening could not read is
+// set aside at the next save instead of being replaced, a folder that
+// cannot be made or used fails the save (and so the Start) by name, and the
+// report of a failure names the settings file.
 #include "platform/folderitem.h"
 #include "platform/textstream.h"
 #include "settings/json.h"
 #include "window/main_window.h"
 
 namespace {
+
 constexpr const char* kFolderName = "ORVANDE";
 constexpr const char* kFileName = "ORVANDE.json";
+// A save's temporary file older than this belongs to a save that never
+// ended (a kill); a younger one may be another launcher's save under way.
+constexpr int kStaleTemporarySeconds = 60;
+
+std::string FilePath(const FolderItem& applicationData) {
+  std::string path = applicationData.NativePath();
+  if (path.empty() || path.back() != '/') path += '/';
+  return path + kFolderName + "/" + kFileName;
+}
+
 }  // namespace
 
 void MainWindow::SavePreferences() {
@@ -20,14 +36,33 @@ void MainWindow::SavePreferences() {
   if (Use(CheckBox1(), "CheckBox1").Value()) settings.Value("Automount", "Yes");
   if (!Use(CheckBox1(), "CheckBox1").Value()) settings.Value("Automount", "No");
 
-  auto folder = Use(SpecialFolder::ApplicationData(), "application-data folder").Child(kFolderName);
-  if (!folder) return;
-  if (!folder->Exists()) folder->CreateAsFolder();
-  auto file = folder->Child(kFileName);
-  auto stream = TextOutputStream::Create(file);
-  Use(stream, "settings stream").Write(settings.ToString());
-  // Close puts the whole new text in place, or raises and leaves the old.
-  stream->Close();
+  auto dataItem = SpecialFolder::ApplicationData();
+  auto& data = Use(dataItem, "application-data folder");
+  try {
+    // A folder that cannot be made or used fails the save here, so that
+    // Start starts nothing on settings that were not kept.
+    data.RequireFolder();
+    auto folder = data.Child(kFolderName);
+    // No item for the folder: nothing to name, nothing written.
+    if (!folder) return;
+    if (!folder->Exists()) folder->CreateAsFolder();
+    folder->RequireFolder();
+    auto file = folder->Child(kFileName);
+    if (settingsUnread_) {
+      // What the opening could not read is kept beside the new file; a
+      // link goes aside as the link, and what it points to stays as it is.
+      Use(file, "settings file").SetAside("unreadable");
+      settingsUnread_ = false;
+    }
+    TextOutputStream::RemoveLeftovers(file, kStaleTemporarySeconds);
+    auto stream = TextOutputStream::Create(file);
+    Use(stream, "settings stream").Write(settings.ToString());
+    // Close puts the whole new text in place, or raises and leaves the old.
+    stream->Close();
+  } catch (RuntimeException& e) {
+    if (e.Context.empty()) e.Context = "settings file " + FilePath(data) + "; the settings were not saved";
+    throw;
+  }
 }
 
 void MainWindow::LoadPreferences() {
@@ -35,17 +70,26 @@ void MainWindow::LoadPreferences() {
   if (!folder) return;
   auto file = folder->Child(kFileName);
   if (!file) return;
-  auto stream = TextInputStream::Open(file);
-  std::string text = Use(stream, "settings stream").ReadAll();
-  auto json = std::make_shared<JSONItem>(text);
-  stream->Close();
+  // Until every value has been read, the file is not the window's to replace.
+  settingsUnread_ = true;
+  try {
+    auto stream = TextInputStream::Open(file);
+    std::string text = Use(stream, "settings stream").ReadAll();
+    auto json = std::make_shared<JSONItem>(text);
+    stream->Close();
 
-  auto& settings = Use(json, "settings object");
-  Use(IPAddress(), "IPAddress").SetText(settings.Value("ipaddress"));
-  Use(Port(), "Port").SetText(settings.Value("port"));
-  Use(ShareDir(), "ShareDir").SetText(settings.Value("ShareDir"));
-  Use(velmoor(), "velmoor").SetText(settings.Value("velmoorFldr"));
-  automount = settings.Value("Automount");
+    auto& settings = Use(json, "settings object");
+    Use(IPAddress(), "IPAddress").SetText(settings.Value("ipaddress"));
+    Use(Port(), "Port").SetText(settings.Value("port"));
+    Use(ShareDir(), "ShareDir").SetText(settings.Value("ShareDir"));
+    Use(velmoor(), "velmoor").SetText(settings.Value("velmoorFldr"));
+    automount = settings.Value("Automount");
+  } catch (RuntimeException& e) {
+    e.Context = "settings file " + file->NativePath();
+    if (file->Exists() || file->IsAlias()) e.Context += "; it is kept and set aside at the next Start";
+    throw;
+  }
+  settingsUnread_ = false;
 }
 
 void MainWindow::PushButton2_Action(std::shared_ptr<PushButton>) {
@@ -53,5 +97,8 @@ void MainWindow::PushButton2_Action(std::shared_ptr<PushButton>) {
   auto folder = Use(data, "application-data folder").Child(kFolderName);
   auto file = Use(folder, "settings folder").Child(kFileName);
   Use(file, "settings file").Delete();
+  // The temporary files of a save that never ended would keep the folder;
+  // anything else it holds stays, and so does the folder then.
+  TextOutputStream::RemoveLeftovers(file, 0);
   folder->Delete();
 }

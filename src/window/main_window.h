@@ -94,4 +94,8 @@ class MainWindow : public Window {
 
   // The last command line handed to AsyncShell.
   std::string ThreadString;
+
+  // The opening's read of the settings file failed: the next save sets
+  // aside whatever is at the file's path before it writes (src/settings).
+  bool settingsUnread_ = false;
 };

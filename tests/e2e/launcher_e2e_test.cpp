@@ -156,7 +156,9 @@ TEST_F(LauncherE2E, MalformedSettingsStartNothingAndReportOneLine) {
   EXPECT_FALSE(launcher_.WaitExit(500ms).has_value()) << "the launcher ended";
 
   EXPECT_EQ(box_.Lines(box_.err()),
-            (std::vector<std::string>{"orvande: unhandled JSONException 6: Missing , or } at position 12"}));
+            (std::vector<std::string>{
+                "orvande: unhandled JSONException 6: Missing , or } at position 12 (settings file " +
+                box_.settingsFile().string() + "; it is kept and set aside at the next Start)"}));
   EXPECT_FALSE(e2e::fs::exists(box_.record())) << "a server was started";
   EXPECT_EQ(e2e::Slurp(box_.settingsFile()), malformed);
 }

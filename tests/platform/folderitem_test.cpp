@@ -1,21 +1,32 @@
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "platform/folderitem.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
+using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
+
+constexpr uid_t kNobody = 65534;
 
 unsigned ModeOf(const fs::path& p) {
   struct stat st;
@@ -167,10 +178,117 @@ INSTANTIATE_TEST_SUITE_P(
         AppDataCase{"XdgUnset", std::nullopt, "@/home", "@/home/.config", false},
         AppDataCase{"HomeWithTrailingSlash", std::nullopt, "@/home/", "@/home/.config", false},
         AppDataCase{"HomeConfigExisting", std::nullopt, "@/home", "@/home/.config", true},
-        AppDataCase{"NeitherSet", std::nullopt, std::nullopt, "", false},
-        AppDataCase{"HomeEmpty", std::nullopt, "", "", false},
-        AppDataCase{"XdgRelativeNoHome", "rel", std::nullopt, "", false}),
+        AppDataCase{"XdgMissingNested", "@/a/b/xdg", "@/home", "@/a/b/xdg", false},
+        AppDataCase{"HomeMissing", std::nullopt, "@/gone/home", "@/gone/home/.config", false}),
     [](const auto& info) { return std::string(info.param.what); });
+
+TEST(ApplicationDataParents, MissingOnesAreMadePrivateAndExistingOnesKeepTheirMode) {
+  TempDir dir;
+  ScopedUmask mask(0);
+  fs::create_directory(dir.path() / "kept");
+  fs::permissions(dir.path() / "kept", static_cast<fs::perms>(0755));
+  ScopedEnv xdg("XDG_CONFIG_HOME", dir.str() + "/kept/made/also//xdg/");
+  auto folder = SpecialFolder::ApplicationData();
+  ASSERT_NE(folder, nullptr);
+  EXPECT_TRUE(folder->IsFolder());
+  EXPECT_EQ(folder->LastErrorCode(), 0);
+  EXPECT_EQ(ModeOf(dir.path() / "kept"), 0755u);
+  EXPECT_EQ(ModeOf(dir.path() / "kept/made"), 0700u);
+  EXPECT_EQ(ModeOf(dir.path() / "kept/made/also"), 0700u);
+  EXPECT_EQ(ModeOf(dir.path() / "kept/made/also/xdg"), 0700u);
+}
+
+// A folder that cannot be made gives an item all the same: its path is what
+// the save's report names. The failure is kept on the item.
+TEST(ApplicationDataUnusable, GivesTheItemWithTheErrorOfTheMaking) {
+  TempDir dir;
+  WriteFile(dir.path() / "file", "not a folder");
+  {
+    ScopedEnv xdg("XDG_CONFIG_HOME", dir.str() + "/file");
+    auto folder = SpecialFolder::ApplicationData();
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(folder->NativePath(), dir.str() + "/file");
+    EXPECT_EQ(folder->LastErrorCode(), ENOTDIR);
+  }
+  {
+    ScopedEnv xdg("XDG_CONFIG_HOME", dir.str() + "/file/xdg");
+    auto folder = SpecialFolder::ApplicationData();
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(folder->NativePath(), dir.str() + "/file/xdg");
+    EXPECT_EQ(folder->LastErrorCode(), ENOTDIR);
+    EXPECT_FALSE(folder->IsFolder());
+  }
+  EXPECT_EQ(ReadFile(dir.path() / "file"), "not a folder");
+}
+
+// With neither variable giving a path, the home folder is the password
+// database's, as desktop programs take it. The lookup runs in a child: as
+// user nobody when this is root (whose real home must not be written in),
+// else as this user only where its .config is there already, so that the
+// test makes nothing in a real home.
+struct PasswdCase {
+  const char* what;
+  std::optional<std::string> xdg;
+  std::optional<std::string> home;
+};
+
+class ApplicationDataPasswd : public testing::TestWithParam<PasswdCase> {};
+
+TEST_P(ApplicationDataPasswd, FallsBackToThePasswordDatabasesHome) {
+  const PasswdCase& c = GetParam();
+  TempDir dir;
+  fs::permissions(dir.path(), static_cast<fs::perms>(0755));
+  testsupport::WriteFile(dir.path() / "result", "");
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown((dir.path() / "result").c_str(), kNobody, kNobody), 0);
+  }
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+      ::_exit(10);
+    }
+    struct passwd* entry = ::getpwuid(::getuid());
+    if (!entry || !entry->pw_dir || entry->pw_dir[0] != '/') ::_exit(77);
+    const std::string expected = std::string(entry->pw_dir) + (entry->pw_dir[1] ? "/" : "") + ".config";
+    struct stat st;
+    const bool existed = ::stat(expected.c_str(), &st) == 0;
+    // Could this make a folder in a real home?
+    if (!existed && ::access(entry->pw_dir, W_OK) == 0) ::_exit(78);
+    // Relative values are taken from a folder where nothing may be made.
+    if (::chdir(dir.str().c_str()) != 0) ::_exit(11);
+    ScopedEnv xdg("XDG_CONFIG_HOME", c.xdg);
+    ScopedEnv home("HOME", c.home);
+    auto folder = SpecialFolder::ApplicationData();
+    std::string out = folder ? folder->NativePath() + "|" + (folder->IsFolder() ? "folder" : "none") : "nil";
+    out += "|" + expected + "|" + (existed ? "folder" : "none");
+    WriteFile(dir.path() / "result", out);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "this user has no home folder in the password database";
+  if (WEXITSTATUS(status) == 78) {
+    GTEST_SKIP() << "the password database's home has no .config and could be written in: not touched";
+  }
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  const std::string out = ReadFile(dir.path() / "result");
+  auto bar = out.find('|');
+  ASSERT_NE(bar, std::string::npos) << out;
+  auto bar2 = out.find('|', bar + 1);
+  auto bar3 = out.find('|', bar2 + 1);
+  const std::string expected = out.substr(bar2 + 1, bar3 - bar2 - 1);
+  EXPECT_EQ(out.substr(0, bar), expected) << out;
+  // As it was: a folder there stays one, and none is made where none can be.
+  EXPECT_EQ(out.substr(bar + 1, bar2 - bar - 1), out.substr(bar3 + 1)) << out;
+  EXPECT_FALSE(fs::exists(dir.path() / "rel"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ApplicationDataPasswd,
+                         testing::Values(PasswdCase{"NeitherSet", std::nullopt, std::nullopt},
+                                         PasswdCase{"HomeEmpty", std::nullopt, ""},
+                                         PasswdCase{"XdgRelativeNoHome", "rel", std::nullopt}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 // CreateAsFolder
 
@@ -249,3 +367,260 @@ INSTANTIATE_TEST_SUITE_P(
                     DeleteCase{"Missing", Kind::Missing, ENOENT, false},
                     DeleteCase{"LinkToFolder", Kind::LinkToFolder, 0, false}),
     [](const auto& info) { return std::string(info.param.what); });
+
+// RequireFolder
+
+enum class Place { Folder, LinkToFolder, File, Missing, MissingAfterFailedMaking, UnderAFile };
+
+struct RequireCase {
+  const char* what;
+  Place place;
+  const char* verb;  // "" when it passes
+  int error;
+};
+
+class FolderItemRequireFolder : public testing::TestWithParam<RequireCase> {};
+
+TEST_P(FolderItemRequireFolder, PassesOnlyForAFolderAndNamesThePathOtherwise) {
+  const RequireCase& c = GetParam();
+  TempDir dir;
+  fs::path path = dir.path() / "ORVANDE";
+  switch (c.place) {
+    case Place::Folder: fs::create_directory(path); break;
+    case Place::LinkToFolder:
+      fs::create_directory(dir.path() / "real");
+      fs::create_directory_symlink(dir.path() / "real", path);
+      break;
+    case Place::File: WriteFile(path, "not a folder"); break;
+    case Place::Missing: break;
+    case Place::MissingAfterFailedMaking: path = dir.path() / "missing" / "ORVANDE"; break;
+    case Place::UnderAFile:
+      WriteFile(dir.path() / "file", "");
+      path = dir.path() / "file" / "ORVANDE";
+      break;
+  }
+  FolderItem item(path.string());
+  if (c.place == Place::MissingAfterFailedMaking || c.place == Place::UnderAFile) item.CreateAsFolder();
+  if (std::string(c.verb).empty()) {
+    EXPECT_NO_THROW(item.RequireFolder());
+    return;
+  }
+  try {
+    item.RequireFolder();
+    FAIL() << "no exception";
+  } catch (const IOException& e) {
+    EXPECT_EQ(e.ErrorNumber, c.error);
+    EXPECT_EQ(item.LastErrorCode(), c.error);
+    EXPECT_EQ(e.Message, std::string("cannot ") + c.verb + " folder " + path.string() + ": " +
+                             std::generic_category().message(c.error));
+  }
+  EXPECT_FALSE(fs::is_directory(path)) << "RequireFolder makes nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FolderItemRequireFolder,
+    testing::Values(RequireCase{"Folder", Place::Folder, "", 0},
+                    RequireCase{"LinkToFolder", Place::LinkToFolder, "", 0},
+                    RequireCase{"File", Place::File, "use", ENOTDIR},
+                    RequireCase{"MissingNothingTried", Place::Missing, "make", ENOENT},
+                    RequireCase{"MissingAfterFailedMaking", Place::MissingAfterFailedMaking, "make", ENOENT},
+                    RequireCase{"UnderAFile", Place::UnderAFile, "make", ENOTDIR}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST(FolderItemRequireFolder, ReportsTheApplicationDataFolderThatCouldNotBeMade) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "locked");
+  fs::permissions(dir.path(), static_cast<fs::perms>(0755));
+  fs::permissions(dir.path() / "locked", static_cast<fs::perms>(0555));
+  const std::string xdgPath = dir.str() + "/locked/xdg";
+  // Root passes every permission check: the making runs as user nobody.
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+      ::_exit(10);
+    }
+    ScopedEnv xdg("XDG_CONFIG_HOME", xdgPath);
+    auto folder = SpecialFolder::ApplicationData();
+    if (!folder || folder->LastErrorCode() != EACCES) ::_exit(11);
+    try {
+      folder->RequireFolder();
+    } catch (const IOException& e) {
+      ::_exit(e.Message == "cannot make folder " + xdgPath + ": Permission denied" && e.ErrorNumber == EACCES
+                  ? 0
+                  : 12);
+    }
+    ::_exit(13);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(fs::exists(xdgPath));
+}
+
+// IsAlias
+
+TEST(FolderItemIsAlias, IsTrueForLinksOnlyDanglingOnesIncluded) {
+  TempDir dir;
+  WriteFile(dir.path() / "file", "x");
+  fs::create_symlink(dir.path() / "file", dir.path() / "link");
+  fs::create_symlink(dir.path() / "nowhere", dir.path() / "dangling");
+  EXPECT_FALSE(FolderItem((dir.path() / "file").string()).IsAlias());
+  EXPECT_TRUE(FolderItem((dir.path() / "link").string()).IsAlias());
+  EXPECT_TRUE(FolderItem((dir.path() / "dangling").string()).IsAlias());
+  EXPECT_FALSE(FolderItem((dir.path() / "dangling").string()).Exists());
+  EXPECT_FALSE(FolderItem((dir.path() / "missing").string()).IsAlias());
+}
+
+// SetAside
+
+namespace {
+
+// The entries of a folder that start with the prefix, sorted.
+std::vector<std::string> EntriesStartingWith(const fs::path& folder, const std::string& prefix) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    std::string name = e.path().filename().string();
+    if (name.rfind(prefix, 0) == 0) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// "<stem>.unreadable-YYYYMMDD-HHMMSS", perhaps with "-N" after it.
+bool IsAsideName(const std::string& name, const std::string& stem) {
+  const std::string head = stem + ".unreadable-";
+  if (name.rfind(head, 0) != 0) return false;
+  std::string rest = name.substr(head.size());
+  if (rest.size() < 15 || rest[8] != '-') return false;
+  for (std::size_t i = 0; i < 15; ++i) {
+    if (i != 8 && !std::isdigit(static_cast<unsigned char>(rest[i]))) return false;
+  }
+  return rest.size() == 15 || (rest[15] == '-' && rest.size() > 16);
+}
+
+}  // namespace
+
+enum class AsideKind { File, LinkToFile, DanglingLink, Folder, Fifo };
+
+struct AsideCase {
+  const char* what;
+  AsideKind kind;
+};
+
+class FolderItemSetAside : public testing::TestWithParam<AsideCase> {};
+
+TEST_P(FolderItemSetAside, MovesTheItemItselfBesideItAndReplacesNothing) {
+  const AsideCase& c = GetParam();
+  TempDir dir;
+  fs::path folder = dir.path() / "ORVANDE";
+  fs::create_directory(folder);
+  fs::path path = folder / "ORVANDE.json";
+  fs::path outside = dir.path() / "dotfiles.json";
+  const std::string text = "{\"port\":\"1\" \"x\"}";
+  switch (c.kind) {
+    case AsideKind::File: WriteFile(path, text); break;
+    case AsideKind::LinkToFile:
+      WriteFile(outside, text);
+      fs::create_symlink(outside, path);
+      break;
+    case AsideKind::DanglingLink: fs::create_symlink(outside, path); break;
+    case AsideKind::Folder:
+      fs::create_directory(path);
+      WriteFile(path / "inside", text);
+      break;
+    case AsideKind::Fifo: ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); break;
+  }
+
+  FolderItem item(path.string());
+  std::vector<std::string> moved;
+  for (int i = 0; i < 3; ++i) {
+    auto aside = item.SetAside("unreadable");
+    ASSERT_NE(aside, nullptr);
+    EXPECT_EQ(item.LastErrorCode(), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(path)));
+    EXPECT_EQ(fs::path(aside->NativePath()).parent_path(), folder);
+    moved.push_back(fs::path(aside->NativePath()).filename().string());
+    EXPECT_TRUE(IsAsideName(moved.back(), "ORVANDE.json")) << moved.back();
+    // Put the same kind of thing back for the next round: the earlier
+    // copies must stay as they are, whatever names they took.
+    if (i < 2) {
+      switch (c.kind) {
+        case AsideKind::File: WriteFile(path, text); break;
+        case AsideKind::LinkToFile:
+        case AsideKind::DanglingLink: fs::create_symlink(outside, path); break;
+        case AsideKind::Folder: fs::create_directory(path); WriteFile(path / "inside", text); break;
+        case AsideKind::Fifo: ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); break;
+      }
+    }
+  }
+  std::sort(moved.begin(), moved.end());
+  EXPECT_EQ(EntriesStartingWith(folder, "ORVANDE.json"), moved);
+  EXPECT_EQ(std::set<std::string>(moved.begin(), moved.end()).size(), 3u) << "a copy was replaced";
+  for (const auto& name : moved) {
+    fs::path p = folder / name;
+    switch (c.kind) {
+      case AsideKind::File: EXPECT_EQ(ReadFile(p), text); break;
+      case AsideKind::LinkToFile:
+      case AsideKind::DanglingLink:
+        EXPECT_TRUE(fs::is_symlink(p));
+        EXPECT_EQ(fs::read_symlink(p), outside);
+        break;
+      case AsideKind::Folder: EXPECT_EQ(ReadFile(p / "inside"), text); break;
+      case AsideKind::Fifo: EXPECT_TRUE(fs::is_fifo(fs::symlink_status(p))); break;
+    }
+  }
+  if (c.kind == AsideKind::LinkToFile) {
+    EXPECT_EQ(ReadFile(outside), text) << "what the link points to is never touched";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FolderItemSetAside,
+                         testing::Values(AsideCase{"File", AsideKind::File},
+                                         AsideCase{"LinkToFile", AsideKind::LinkToFile},
+                                         AsideCase{"DanglingLink", AsideKind::DanglingLink},
+                                         AsideCase{"Folder", AsideKind::Folder},
+                                         AsideCase{"Fifo", AsideKind::Fifo}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+TEST(FolderItemSetAside, NothingThereGivesNilAndMovesNothing) {
+  TempDir dir;
+  WriteFile(dir.path() / "ORVANDE.json.unreadable-20261210-143205", "an earlier copy");
+  FolderItem item((dir.path() / "ORVANDE.json").string());
+  EXPECT_EQ(item.SetAside("unreadable"), nullptr);
+  EXPECT_EQ(item.LastErrorCode(), 0);
+  EXPECT_EQ(EntriesStartingWith(dir.path(), ""),
+            std::vector<std::string>{"ORVANDE.json.unreadable-20261210-143205"});
+}
+
+TEST(FolderItemSetAside, AFolderThatCannotBeWrittenRaisesAndLeavesTheFile) {
+  TempDir dir;
+  fs::path folder = dir.path() / "ORVANDE";
+  fs::create_directory(folder);
+  WriteFile(folder / "ORVANDE.json", "x");
+  fs::permissions(dir.path(), static_cast<fs::perms>(0755));
+  fs::permissions(folder, static_cast<fs::perms>(0555));
+  const std::string path = (folder / "ORVANDE.json").string();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+      ::_exit(10);
+    }
+    FolderItem item(path);
+    try {
+      item.SetAside("unreadable");
+    } catch (const IOException& e) {
+      ::_exit(e.ErrorNumber == EACCES && item.LastErrorCode() == EACCES &&
+                      e.Message == "cannot set aside " + path + ": Permission denied"
+                  ? 0
+                  : 12);
+    }
+    ::_exit(13);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadFile(folder / "ORVANDE.json"), "x");
+  EXPECT_EQ(EntriesStartingWith(folder, ""), std::vector<std::string>{"ORVANDE.json"});
+}

@@ -3,13 +3,20 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -238,6 +245,7 @@ struct OpenFailure {
   bool output;
   const char* relativePath;  // under the test's folder
   int error;
+  const char* reason = nullptr;  // after the path; nullptr: the errno text
 };
 
 class TextStreamOpenFailure : public TextStream, public testing::WithParamInterface<OpenFailure> {};
@@ -257,7 +265,7 @@ TEST_P(TextStreamOpenFailure, RaisesIOExceptionWithTheErrnoOnTheItem) {
   } catch (const IOException& e) {
     EXPECT_EQ(Describe(e, *file), std::to_string(c.error) + " " + std::to_string(c.error) +
                                       " cannot " + verb + " " + file->NativePath() + ": " +
-                                      std::generic_category().message(c.error));
+                                      (c.reason ? c.reason : std::generic_category().message(c.error)));
   }
   EXPECT_EQ(Entries(folder), std::vector<std::string>{"AFolder"});
 
@@ -276,10 +284,10 @@ TEST_P(TextStreamOpenFailure, RaisesIOExceptionWithTheErrnoOnTheItem) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, TextStreamOpenFailure,
     testing::Values(OpenFailure{"CreateInMissingFolder", true, "missing/ORVANDE.json", ENOENT},
-                    OpenFailure{"CreateOverAFolder", true, "AFolder", EISDIR},
+                    OpenFailure{"CreateOverAFolder", true, "AFolder", EISDIR, "not a regular file (a folder)"},
                     OpenFailure{"OpenMissingFile", false, "ORVANDE.json", ENOENT},
                     OpenFailure{"OpenMissingFolder", false, "missing/ORVANDE.json", ENOENT},
-                    OpenFailure{"OpenAFolder", false, "AFolder", EISDIR}),
+                    OpenFailure{"OpenAFolder", false, "AFolder", EISDIR, "not a regular file (a folder)"}),
     [](const auto& info) { return std::string(info.param.what); });
 
 // Permission denied. Root passes every permission check, so the stream runs
@@ -381,3 +389,273 @@ INSTANTIATE_TEST_SUITE_P(Cases, TextStreamPartWrite, testing::Bool(),
                          [](const auto& info) {
                            return std::string(info.param ? "ClosedAfterFailure" : "Dropped");
                          });
+
+// Hostile things at the path: opening neither waits (a FIFO with no writer
+// would hold a blocking open for ever) nor reads, and raises naming the path.
+// Each opening runs in a child under an alarm, so a hang fails the test
+// instead of holding it.
+
+enum class Hostile { Fifo, LinkToFifo, LinkToDevZero, Folder, LinkToFolder, Socket };
+
+struct HostileCase {
+  const char* what;
+  Hostile kind;
+  int error;
+  const char* kind_text;
+};
+
+class TextStreamHostileOpen : public TextStream, public testing::WithParamInterface<HostileCase> {};
+
+TEST_P(TextStreamHostileOpen, RaisesAtOnceThatItIsNotARegularFile) {
+  const HostileCase& c = GetParam();
+  fs::path elsewhere = dir.path() / "elsewhere";
+  switch (c.kind) {
+    case Hostile::Fifo: ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0); break;
+    case Hostile::LinkToFifo:
+      ASSERT_EQ(::mkfifo(elsewhere.c_str(), 0600), 0);
+      fs::create_symlink(elsewhere, target);
+      break;
+    case Hostile::LinkToDevZero: fs::create_symlink("/dev/zero", target); break;
+    case Hostile::Folder: fs::create_directory(target); break;
+    case Hostile::LinkToFolder:
+      fs::create_directory(elsewhere);
+      fs::create_directory_symlink(elsewhere, target);
+      break;
+    case Hostile::Socket: {
+      int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      ASSERT_GE(fd, 0);
+      struct sockaddr_un address {};
+      address.sun_family = AF_UNIX;
+      ASSERT_LT(target.string().size(), sizeof address.sun_path);
+      std::strcpy(address.sun_path, target.c_str());
+      ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+      ::close(fd);
+      break;
+    }
+  }
+  ChildResult result = RunInChild(
+      [this] {
+        ::alarm(10);
+        auto start = std::chrono::steady_clock::now();
+        std::string outcome;
+        try {
+          TextInputStream::Open(item);
+          outcome = "opened";
+        } catch (const IOException& e) {
+          outcome = Describe(e, *item);
+        }
+        auto took = std::chrono::steady_clock::now() - start;
+        if (took > std::chrono::seconds(1)) outcome += " [took more than a second]";
+        return outcome;
+      },
+      false);
+  EXPECT_EQ(result.output, std::to_string(c.error) + " " + std::to_string(c.error) + " cannot open " +
+                               target.string() + ": not a regular file (" + c.kind_text + ")");
+  // Nothing was changed at the path.
+  EXPECT_TRUE(fs::exists(fs::symlink_status(target)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TextStreamHostileOpen,
+    testing::Values(HostileCase{"Fifo", Hostile::Fifo, EINVAL, "a FIFO"},
+                    HostileCase{"LinkToFifo", Hostile::LinkToFifo, EINVAL, "a FIFO"},
+                    HostileCase{"LinkToDevZero", Hostile::LinkToDevZero, EINVAL, "a character device"},
+                    HostileCase{"Folder", Hostile::Folder, EISDIR, "a folder"},
+                    HostileCase{"LinkToFolder", Hostile::LinkToFolder, EISDIR, "a folder"},
+                    HostileCase{"Socket", Hostile::Socket, EINVAL, "a socket"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+// The size limit: a file over it is refused at the opening, before a byte is
+// read; one at it reads whole.
+
+TEST_F(TextStream, AFileAtTheLimitReadsWhole) {
+  {
+    std::ofstream out(target, std::ios::binary);
+  }
+  fs::resize_file(target, TextInputStream::kMaxSize);
+  auto in = TextInputStream::Open(item);
+  EXPECT_EQ(in->ReadAll().size(), static_cast<std::size_t>(TextInputStream::kMaxSize));
+}
+
+struct TooLargeCase {
+  const char* what;
+  long long size;
+  char fill;  // '\0': a sparse file
+};
+
+class TextStreamTooLarge : public TextStream, public testing::WithParamInterface<TooLargeCase> {};
+
+TEST_P(TextStreamTooLarge, RaisesAtTheOpeningNamingTheSize) {
+  const TooLargeCase& c = GetParam();
+  if (c.fill) {
+    WriteFile(target, std::string(static_cast<std::size_t>(c.size), c.fill));
+  } else {
+    { std::ofstream out(target, std::ios::binary); }
+    fs::resize_file(target, static_cast<std::uintmax_t>(c.size));
+  }
+  EXPECT_EQ(TextInputStream::kMaxSize, 16LL * 1024 * 1024) << "the limit the contract states";
+  try {
+    TextInputStream::Open(item);
+    FAIL() << "no exception";
+  } catch (const IOException& e) {
+    EXPECT_EQ(Describe(e, *item), "27 27 cannot open " + target.string() + ": File too large (" +
+                                      std::to_string(c.size) + " bytes; at most 16777216 are read)");
+  }
+  EXPECT_EQ(CloseOnExecOf(target), -1) << "the file was left open";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TextStreamTooLarge,
+                         testing::Values(TooLargeCase{"OneByteOver", 16LL * 1024 * 1024 + 1, '\0'},
+                                         TooLargeCase{"SeventeenMiB", 17LL * 1024 * 1024, '\0'},
+                                         TooLargeCase{"TwentyMBOfBrackets", 20000000, '['}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+// A file that grows after the opening: ReadAll stops one byte past the limit.
+TEST_F(TextStream, ReadAllNeverReadsPastTheLimitOfAGrowingFile) {
+  WriteFile(target, "{\"port\":");
+  auto in = TextInputStream::Open(item);
+  fs::resize_file(target, static_cast<std::uintmax_t>(TextInputStream::kMaxSize) * 4);
+  try {
+    in->ReadAll();
+    FAIL() << "no exception";
+  } catch (const IOException& e) {
+    EXPECT_EQ(Describe(e, *item), "27 27 cannot read " + target.string() +
+                                      ": File too large (grew past 16777216 bytes, the most that is read)");
+  }
+  // How far the descriptor got: the limit and the one byte that told.
+  long long position = -1;
+  for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(e.path(), ec) != target) continue;
+    std::string info = ReadFile("/proc/self/fdinfo/" + e.path().filename().string());
+    position = std::atoll(info.c_str() + info.find("pos:") + 4);
+  }
+  EXPECT_EQ(position, TextInputStream::kMaxSize + 1);
+}
+
+// What is not a regular file is not replaced either, also at the end of a
+// link (think of a link to /dev/null, replaced as root).
+
+enum class NotAFile { Fifo, LinkToFifo, LinkToFolder };
+
+class TextStreamCreateOverNonFile : public TextStream, public testing::WithParamInterface<NotAFile> {};
+
+TEST_P(TextStreamCreateOverNonFile, RaisesAndLeavesItAsItWas) {
+  fs::path elsewhere = dir.path() / "elsewhere";
+  std::string kind = "a FIFO";
+  int error = EINVAL;
+  switch (GetParam()) {
+    case NotAFile::Fifo: ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0); break;
+    case NotAFile::LinkToFifo:
+      ASSERT_EQ(::mkfifo(elsewhere.c_str(), 0600), 0);
+      fs::create_symlink(elsewhere, target);
+      break;
+    case NotAFile::LinkToFolder:
+      fs::create_directory(elsewhere);
+      fs::create_directory_symlink(elsewhere, target);
+      kind = "a folder";
+      error = EISDIR;
+      break;
+  }
+  try {
+    TextOutputStream::Create(item);
+    FAIL() << "no exception";
+  } catch (const IOException& e) {
+    EXPECT_EQ(Describe(e, *item), std::to_string(error) + " " + std::to_string(error) + " cannot create " +
+                                      target.string() + ": not a regular file (" + kind + ")");
+  }
+  EXPECT_EQ(Entries(folder), std::vector<std::string>{"ORVANDE.json"});
+  if (GetParam() == NotAFile::Fifo) {
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(target)));
+  } else {
+    EXPECT_TRUE(fs::is_symlink(target));
+  }
+  if (GetParam() == NotAFile::LinkToFifo) {
+    EXPECT_TRUE(fs::is_fifo(elsewhere));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TextStreamCreateOverNonFile,
+                         testing::Values(NotAFile::Fifo, NotAFile::LinkToFifo, NotAFile::LinkToFolder),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case NotAFile::Fifo: return std::string("Fifo");
+                             case NotAFile::LinkToFifo: return std::string("LinkToFifo");
+                             default: return std::string("LinkToFolder");
+                           }
+                         });
+
+// Leftover temporary files: only the stream's own pattern, only regular
+// files, only old enough.
+
+namespace {
+
+void Age(const fs::path& p, int seconds) {
+  struct timespec times[2];
+  ::clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= seconds;
+  times[1] = times[0];
+  ::utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+}  // namespace
+
+TEST_F(TextStream, RemoveLeftoversTakesOnlyTheStreamsOwnOldTemporaries) {
+  WritePrevious();
+  // A temporary the stream really makes has the pattern tested below.
+  {
+    auto out = TextOutputStream::Create(item);
+    auto names = Entries(folder);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[1].size(), std::string("ORVANDE.json.").size() + 8) << names[1];
+  }
+  struct Entry {
+    const char* name;
+    int age;
+    bool folder;
+    bool link;
+    bool removedAt60;
+    bool removedAt0;
+  };
+  const Entry kEntries[] = {
+      {"ORVANDE.json.AbCd0123", 120, false, false, true, true},
+      {"ORVANDE.json.zzzzzzzz", 61, false, false, true, true},
+      {"ORVANDE.json.Young123", 5, false, false, false, true},
+      {"ORVANDE.json.Abc0123", 120, false, false, false, false},     // seven characters
+      {"ORVANDE.json.Abcd01234", 120, false, false, false, false},   // nine
+      {"ORVANDE.json.Abc-0123", 120, false, false, false, false},    // not a letter or digit
+      {"ORVANDE.json.unreadable-20261210-143205", 120, false, false, false, false},
+      {"ORVANDE.json.Folder12", 120, true, false, false, false},
+      {"ORVANDE.json.LinkLink", 120, false, true, false, false},
+      {"OTHER.json.AbCd0123", 120, false, false, false, false},
+      {"xORVANDE.json.AbCd0123", 120, false, false, false, false},
+  };
+  for (int minimumAge : {60, 0}) {
+    SCOPED_TRACE(minimumAge);
+    for (const auto& e : kEntries) {
+      fs::path p = folder / e.name;
+      if (fs::exists(fs::symlink_status(p))) continue;
+      if (e.folder) {
+        fs::create_directory(p);
+      } else if (e.link) {
+        fs::create_symlink(target, p);
+      } else {
+        WriteFile(p, "half a settings te");
+      }
+      Age(p, e.age);
+    }
+    // The ones removed in the first round were made again for the second.
+    int expected = 0;
+    for (const auto& e : kEntries) expected += minimumAge == 60 ? e.removedAt60 : e.removedAt0;
+    EXPECT_EQ(TextOutputStream::RemoveLeftovers(item, minimumAge), expected);
+    for (const auto& e : kEntries) {
+      const bool removed = minimumAge == 60 ? e.removedAt60 : e.removedAt0;
+      EXPECT_EQ(fs::exists(fs::symlink_status(folder / e.name)), !removed) << e.name;
+    }
+    EXPECT_EQ(ReadFile(target), kPrevious);
+    EXPECT_EQ(ReadFile(dir.path() / "ORVANDE" / "ORVANDE.json"), kPrevious);
+  }
+  EXPECT_EQ(TextOutputStream::RemoveLeftovers(nullptr, 0), 0);
+  auto missing = std::make_shared<FolderItem>((dir.path() / "missing" / "ORVANDE.json").string());
+  EXPECT_EQ(TextOutputStream::RemoveLeftovers(missing, 0), 0);
+}

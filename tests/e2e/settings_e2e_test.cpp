@@ -1,0 +1,376 @@
+// The built launcher against hostile settings paths and unusable settings
+// places, run as a user runs it: a separate process under the offscreen
+// platform, in a private sandbox. A settings path that would hang the
+// opening (a FIFO) or make it run away (/dev/zero, a huge file) is shown by
+// the real binary and a time limit; every process a test starts is ended by
+// pid in TearDown.
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "e2e/launcher_sandbox.h"
+#include "support/test_support.h"
+
+#ifndef ORVANDE_EXE
+#error "ORVANDE_EXE must name the built launcher"
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+using e2e::Clock;
+using e2e::milliseconds;
+namespace fs = std::filesystem;
+
+// Generous: the sanitizer build starts the launcher several times slower.
+constexpr milliseconds kStartTimeout = 30s;
+constexpr uid_t kNobody = 65534;
+
+// One comma missing, as a hand edit leaves it.
+const std::string kMissingComma =
+    R"({"ipaddress":"10.9.8.70","port":"4000" "velmoorFldr":"\/opt\/v","ShareDir":"\/srv","Automount":"No"})";
+
+// The environment without the named variables.
+std::vector<std::string> Without(std::vector<std::string> env, const std::set<std::string>& names) {
+  std::erase_if(env,
+                [&](const std::string& entry) { return names.count(entry.substr(0, entry.find('='))) > 0; });
+  return env;
+}
+
+class SettingsE2E : public ::testing::Test {
+ protected:
+  void TearDown() override { e2e::EndWithShells(launcher_, box_.record()); }
+
+  void Launch(const std::vector<std::string>& args, std::vector<std::string> env) {
+    e2e::SpawnRequest request;
+    request.argv = {ORVANDE_EXE};
+    request.argv.insert(request.argv.end(), args.begin(), args.end());
+    request.env = std::move(env);
+    request.stdoutPath = box_.out().string();
+    request.stderrPath = box_.err().string();
+    launcher_ = e2e::Child(e2e::Spawn(request));
+  }
+
+  // The opening has run as far as it goes: the address query ran, no child
+  // of the launcher is left, and its main thread waits in the event loop at
+  // several samples in a row.
+  bool Settled() {
+    if (!fs::exists(box_.ifconfigLog())) return false;
+    for (int i = 0; i < 5; ++i) {
+      if (!launcher_.Running() || !e2e::LiveChildren(launcher_.pid()).empty() ||
+          !e2e::WaitingInLoop(launcher_.pid())) {
+        return false;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
+
+  std::string Stderr() const { return e2e::Slurp(box_.err()); }
+  std::vector<std::string> StderrLines() const { return box_.Lines(box_.err()); }
+
+  // The launcher's peak memory so far, in KiB.
+  long long PeakKiB() const { return e2e::StatusKiB(launcher_.pid(), "VmHWM"); }
+
+  e2e::Sandbox box_;
+  e2e::Child launcher_;
+};
+
+// --- Hostile settings paths ------------------------------------------------------
+
+enum class Bad {
+  Fifo,
+  LinkToFifo,
+  LinkToDevZero,
+  Folder,
+  SeventeenMiB,
+  TwentyMBOfBrackets,
+  LinkToUnparsable,
+  MissingComma
+};
+
+struct HostileCase {
+  const char* name;
+  Bad kind;
+  std::string report;  // the exception as reported, "@" for the settings file's path
+};
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
+class HostilePath : public SettingsE2E, public ::testing::WithParamInterface<HostileCase> {};
+
+TEST_P(HostilePath, OneLineAndTheWindowOpensWithinASecond) {
+  const HostileCase& c = GetParam();
+  fs::create_directories(box_.settingsFolder());
+  const fs::path path = box_.settingsFile();
+  const fs::path outside = box_.root() / "outside";
+  fs::create_directories(outside);
+  std::optional<std::string> bytes;
+  switch (c.kind) {
+    case Bad::Fifo:
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+      break;
+    case Bad::LinkToFifo:
+      ASSERT_EQ(mkfifo((outside / "fifo").c_str(), 0600), 0);
+      fs::create_symlink(outside / "fifo", path);
+      break;
+    case Bad::LinkToDevZero:
+      fs::create_symlink("/dev/zero", path);
+      break;
+    case Bad::Folder:
+      fs::create_directory(path);
+      break;
+    case Bad::SeventeenMiB:
+      bytes = std::string(17u << 20, ' ');
+      break;
+    case Bad::TwentyMBOfBrackets:
+      bytes = std::string(20000000, '[');
+      break;
+    case Bad::LinkToUnparsable:
+      e2e::Spit(outside / "dotfiles.json", kMissingComma);
+      fs::create_symlink(outside / "dotfiles.json", path);
+      break;
+    case Bad::MissingComma:
+      bytes = kMissingComma;
+      break;
+  }
+  if (bytes) e2e::Spit(path, *bytes);
+  std::string report = c.report;
+  if (auto at = report.find('@'); at != std::string::npos) report.replace(at, 1, path.string());
+
+  Launch({}, box_.Environment());
+  // From the address query, which comes right before the read, to the
+  // reported read.
+  ASSERT_TRUE(e2e::WaitFor([&] { return fs::exists(box_.ifconfigLog()); }, kStartTimeout, 1ms)) << Stderr();
+  const auto queried = Clock::now();
+  ASSERT_TRUE(e2e::WaitFor([&] { return Stderr().find('\n') != std::string::npos; }, kStartTimeout, 1ms))
+      << "the opening never ended";
+  EXPECT_LT(Clock::now() - queried, 1s) << "the read took a second or more";
+  ASSERT_TRUE(e2e::WaitFor([&] { return Settled(); }, 5s)) << "the window does not wait in its event loop";
+  EXPECT_FALSE(launcher_.WaitExit(300ms).has_value()) << "the launcher ended";
+
+  EXPECT_EQ(StderrLines(),
+            (std::vector<std::string>{"orvande: unhandled " + report + " (settings file " + path.string() +
+                                      "; it is kept and set aside at the next Start)"}));
+  // Nothing was read in bulk: the launcher stays far below what a 20 MB
+  // text or an endless device would make of it.
+  EXPECT_LT(PeakKiB(), 512 * 1024);
+  // The opening moves nothing and changes nothing.
+  EXPECT_TRUE(fs::exists(fs::symlink_status(path)));
+  if (bytes) {
+    EXPECT_TRUE(e2e::Slurp(path) == *bytes) << "the file changed";
+  }
+  if (c.kind == Bad::LinkToUnparsable) {
+    EXPECT_EQ(e2e::Slurp(outside / "dotfiles.json"), kMissingComma);
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(box_.settingsFolder()), fs::directory_iterator()), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2E, HostilePath,
+    ::testing::Values(
+        HostileCase{"Fifo", Bad::Fifo, "IOException 22: cannot open @: not a regular file (a FIFO)"},
+        HostileCase{"LinkToFifo", Bad::LinkToFifo,
+                    "IOException 22: cannot open @: not a regular file (a FIFO)"},
+        HostileCase{"LinkToDevZero", Bad::LinkToDevZero,
+                    "IOException 22: cannot open @: not a regular file (a character device)"},
+        HostileCase{"Folder", Bad::Folder, "IOException 21: cannot open @: not a regular file (a folder)"},
+        HostileCase{
+            "SeventeenMiB", Bad::SeventeenMiB,
+            "IOException 27: cannot open @: File too large (17825792 bytes; at most 16777216 are read)"},
+        HostileCase{
+            "TwentyMBOfBrackets", Bad::TwentyMBOfBrackets,
+            "IOException 27: cannot open @: File too large (20000000 bytes; at most 16777216 are read)"},
+        HostileCase{"LinkToUnparsable", Bad::LinkToUnparsable,
+                    "JSONException 6: Missing , or } at position 40"},
+        HostileCase{"MissingComma", Bad::MissingComma, "JSONException 6: Missing , or } at position 40"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- Unusable settings places ------------------------------------------------------
+
+// What a launch with -automount and no settings file saves: the address the
+// fake query gives, the design values, and "Yes" (the box is ticked before
+// the queued Start saves).
+std::string FirstAutomountSave() {
+  e2e::Settings s;
+  s.ipaddress = "192.0.2.77";
+  s.port = "38008";
+  s.velmoorFldr = "/Games";
+  s.ShareDir = "/Games";
+  s.Automount = "Yes";
+  return s.Text();
+}
+
+enum class Place { XdgIsAFile, OrvandeIsAFile, XdgMissingNested, HomeMissing };
+
+struct PlaceCase {
+  const char* name;
+  Place place;
+  std::string report;   // "@" for the sandbox; empty when the Start saves
+  std::string savedIn;  // the application-data folder, under "@", when it saves
+};
+void PrintTo(const PlaceCase& c, std::ostream* os) { *os << c.name; }
+
+class UnusablePlace : public SettingsE2E, public ::testing::WithParamInterface<PlaceCase> {};
+
+TEST_P(UnusablePlace, StartFailsNamingThePathOrSavesInTheFolderItMade) {
+  const PlaceCase& c = GetParam();
+  const std::string root = box_.root().string();
+  auto expand = [&](std::string text) {
+    for (auto at = text.find('@'); at != std::string::npos; at = text.find('@', at + root.size())) {
+      text.replace(at, 1, root);
+    }
+    return text;
+  };
+  std::vector<std::string> env;
+  switch (c.place) {
+    case Place::XdgIsAFile:
+      e2e::Spit(root + "/file", "mine");
+      env = box_.Environment({{"XDG_CONFIG_HOME", root + "/file"}});
+      break;
+    case Place::OrvandeIsAFile:
+      e2e::Spit(box_.settingsFolder(), "mine");
+      env = box_.Environment();
+      break;
+    case Place::XdgMissingNested:
+      env = box_.Environment({{"XDG_CONFIG_HOME", root + "/a/b/xdg"}});
+      break;
+    case Place::HomeMissing:
+      env = Without(box_.Environment({{"HOME", root + "/gone/home"}}), {"XDG_CONFIG_HOME"});
+      break;
+  }
+  Launch({"-automount"}, env);
+  ASSERT_TRUE(e2e::WaitFor([&] { return Settled(); }, kStartTimeout)) << Stderr();
+  // Long enough for a started server's shell to have said something.
+  std::this_thread::sleep_for(300ms);
+
+  if (!c.report.empty()) {
+    EXPECT_EQ(StderrLines(), (std::vector<std::string>{"orvande: unhandled " + expand(c.report)}));
+    EXPECT_FALSE(fs::exists(box_.record())) << "a server was started";
+    const fs::path kept = c.place == Place::XdgIsAFile ? fs::path(root + "/file") : box_.settingsFolder();
+    EXPECT_EQ(e2e::Slurp(kept), "mine");
+    return;
+  }
+  // The start went on to the shell (which finds no /Games/velmoor): no
+  // report of the launcher's own.
+  EXPECT_EQ(Stderr().find("orvande: unhandled"), std::string::npos) << Stderr();
+  const fs::path data = expand(c.savedIn);
+  EXPECT_EQ(e2e::Slurp(data / "ORVANDE" / "ORVANDE.json"), FirstAutomountSave());
+  // Every folder on the way was made for the application-data folder.
+  for (fs::path p = data; p.string().size() > root.size(); p = p.parent_path()) {
+    struct stat st;
+    ASSERT_EQ(stat(p.c_str(), &st), 0) << p;
+    EXPECT_EQ(st.st_mode & 07777, 0700u) << p;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2E, UnusablePlace,
+    ::testing::Values(PlaceCase{"XdgIsAFile", Place::XdgIsAFile,
+                                "IOException 20: cannot use folder @/file: Not a directory (settings file "
+                                "@/file/ORVANDE/ORVANDE.json; the settings were not saved)",
+                                ""},
+                      PlaceCase{
+                          "OrvandeIsAFile", Place::OrvandeIsAFile,
+                          "IOException 20: cannot use folder @/config/ORVANDE: Not a directory (settings "
+                          "file @/config/ORVANDE/ORVANDE.json; the settings were not saved)",
+                          ""},
+                      PlaceCase{"XdgMissingNested", Place::XdgMissingNested, "", "@/a/b/xdg"},
+                      PlaceCase{"HomeMissing", Place::HomeMissing, "", "@/gone/home/.config"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// HOME and XDG_CONFIG_HOME both unset: the home folder is the password
+// database's, as other desktop programs take it. Root's real home must not
+// be written in, so as root the launcher runs as user nobody, whose home
+// (commonly /nonexistent) cannot be made: the Start then fails naming it.
+// As another user it runs as that user, only where its home holds no
+// ORVANDE settings yet, and what it made is removed again.
+TEST_F(SettingsE2E, HomeUnsetTakesThePasswordDatabasesHome) {
+  const bool asNobody = geteuid() == 0;
+  const uid_t uid = asNobody ? kNobody : getuid();
+  struct passwd* entry = getpwuid(uid);
+  if (!entry || !entry->pw_dir || entry->pw_dir[0] != '/') GTEST_SKIP() << "no home in the password database";
+  const std::string home = entry->pw_dir;
+  const fs::path data = fs::path(home) / ".config";
+  if (!asNobody && fs::exists(data / "ORVANDE")) {
+    GTEST_SKIP() << "the real home holds ORVANDE settings: not touched";
+  }
+  const bool hadData = fs::exists(data);
+  // Could nobody write in that home? Then the test would leave things in it.
+  if (asNobody && !hadData && access(home.c_str(), F_OK) == 0) {
+    GTEST_SKIP() << "user nobody has a home folder (" << home << "): not written in";
+  }
+
+  const auto env = Without(box_.Environment(), {"HOME", "XDG_CONFIG_HOME"});
+  if (asNobody) {
+    // The sandbox becomes nobody's, so that the launcher and its fake
+    // ifconfig can use it (Qt wants its runtime folder owned by its user).
+    for (const auto& e : fs::recursive_directory_iterator(box_.root())) {
+      ASSERT_EQ(lchown(e.path().c_str(), kNobody, kNobody), 0);
+    }
+    ASSERT_EQ(chown(box_.root().c_str(), kNobody, kNobody), 0);
+    // Parents of the sandbox that only root may pass are passable to all.
+    std::error_code ec;
+    for (fs::path p = box_.root().parent_path(); p != p.root_path(); p = p.parent_path()) {
+      struct stat st;
+      if (stat(p.c_str(), &st) == 0 && !(st.st_mode & S_IXOTH)) {
+        GTEST_SKIP() << p << " cannot be passed by user nobody";
+      }
+    }
+  }
+
+  std::vector<char*> argv = {const_cast<char*>(ORVANDE_EXE), const_cast<char*>("-automount"), nullptr};
+  std::vector<char*> envp;
+  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  const int out = open(box_.out().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int err = open(box_.err().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(out, 0);
+  ASSERT_GE(err, 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    int in = open("/dev/null", O_RDONLY);
+    if (in < 0 || dup2(in, 0) < 0) _exit(126);
+    if (asNobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(125);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(out);
+  close(err);
+  ASSERT_GT(pid, 0);
+  launcher_ = e2e::Child(pid);
+
+  ASSERT_TRUE(e2e::WaitFor([&] { return Settled(); }, kStartTimeout)) << Stderr();
+  std::this_thread::sleep_for(300ms);
+
+  std::vector<std::string> reports;
+  for (const auto& line : StderrLines()) {
+    if (line.rfind("orvande: unhandled", 0) == 0) reports.push_back(line);
+  }
+  const fs::path file = data / "ORVANDE" / "ORVANDE.json";
+  if (fs::exists(file)) {
+    // Saved in a home that could be used: checked, then removed again.
+    EXPECT_TRUE(reports.empty()) << Stderr();
+    EXPECT_EQ(e2e::Slurp(file), FirstAutomountSave());
+    std::error_code ec;
+    fs::remove_all(data / "ORVANDE", ec);
+    if (!hadData) fs::remove(data, ec);
+    return;
+  }
+  ASSERT_TRUE(asNobody) << "nothing was saved under " << data << ": " << Stderr();
+  EXPECT_EQ(reports, (std::vector<std::string>{"orvande: unhandled IOException 13: cannot make folder " +
+                                               data.string() + ": Permission denied (settings file " +
+                                               file.string() + "; the settings were not saved)"}))
+      << Stderr();
+  EXPECT_FALSE(fs::exists(data));
+}
+
+}  // namespace

@@ -1,0 +1,575 @@
+// The settings file where a hostile environment or a careless user puts
+// something odd, through the real window, offscreen: what the opening reads
+// never hangs or runs away, what it could not read is kept at the next Start,
+// a folder that cannot be used fails the Start by name, and leftovers of a
+// killed save never block a save or a Reset.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/exceptions.h"
+#include "support/window_fixture.h"
+#include "window/design_data.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kGood =
+    R"({"ipaddress":"10.1.2.3","port":"9000","velmoorFldr":"\/opt\/v","ShareDir":"\/srv\/share","Automount":"No"})";
+// One comma missing, as a hand edit leaves it: the error is at position 40.
+const std::string kMissingComma =
+    R"({"ipaddress":"10.9.8.70","port":"4000" "velmoorFldr":"\/opt\/v","ShareDir":"\/srv","Automount":"No"})";
+const std::string kMissingCommaError = "JSONException 6: Missing , or } at position 40";
+
+unsigned ModeOf(const fs::path& p) {
+  struct stat st;
+  if (::stat(p.c_str(), &st) != 0) return ~0u;
+  return st.st_mode & 07777;
+}
+
+// Sets or unsets an environment variable for one test and puts it back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      setenv(name, value->c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// The entries of a folder, sorted.
+std::vector<std::string> Entries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The names in the folder that a failed read set aside.
+std::vector<std::string> AsideCopies(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& name : Entries(folder)) {
+    if (name.rfind("ORVANDE.json.unreadable-", 0) == 0) names.push_back(name);
+  }
+  return names;
+}
+
+void Age(const fs::path& p, int seconds) {
+  auto when = fs::last_write_time(p) - std::chrono::seconds(seconds);
+  fs::last_write_time(p, when);
+}
+
+class HostileSettingsTest : public WindowFixture {
+ protected:
+  void SetUp() override {
+    WindowFixture::SetUp();
+    // The server the Start buttons start: a script that notes its arguments
+    // and ends, so no test has a server to stop.
+    testsupport::WriteFile(server_.path() / "velmoor",
+                           "#!/bin/sh\necho \"$@\" >> '" + (server_.path() / "started").string() + "'\n",
+                           true);
+    // A hang fails the test instead of holding it.
+    ::alarm(60);
+  }
+
+  void TearDown() override {
+    ::alarm(0);
+    WindowFixture::TearDown();
+  }
+
+  // The window after its real opening, with what the opening wrote to stderr.
+  MainWindow& OpenCapturing(std::string& errors) {
+    testing::internal::CaptureStderr();
+    MainWindow& w = Open();
+    errors = testing::internal::GetCapturedStderr();
+    Use(w.velmoor()).SetText(server_.str());
+    return w;
+  }
+
+  // A click on Start, with what it wrote to stderr. The button's own action,
+  // so that no other test's window, not yet deleted, can take the click.
+  std::string ClickStart() {
+    testing::internal::CaptureStderr();
+    Use(window_).PushButton1()->RaiseAction();
+    return testing::internal::GetCapturedStderr();
+  }
+
+  void ClickReset() { MainWindowProbe::PushButton2(Use(window_))->RaiseAction(); }
+
+  bool ServerStarted() {
+    return testsupport::PumpUntil([&] { return fs::exists(server_.path() / "started"); }, 5s);
+  }
+
+  // The settings the window saves when nothing was loaded or typed.
+  std::string DefaultsSaved() const {
+    std::string folder;
+    for (char c : server_.str()) {
+      if (c == '/') folder += '\\';
+      folder += c;
+    }
+    return R"({"ipaddress":"127.0.0.1","port":"38008","velmoorFldr":")" + folder +
+           R"(","ShareDir":"\/Games","Automount":"No"})";
+  }
+
+  testsupport::TempDir server_;
+  testsupport::TempDir outside_;  // a place beside the settings folder
+};
+
+// --- What the opening reads ---------------------------------------------------
+
+enum class Bad {
+  Fifo,
+  LinkToFifo,
+  LinkToDevZero,
+  Folder,
+  SeventeenMiB,
+  TwentyMBOfBrackets,
+  LinkToUnparsableFile,
+  MissingComma,
+  NoMembers,
+};
+
+struct HostileCase {
+  const char* name;
+  Bad kind;
+  std::string report;  // the exception as the report names it, "@" for the settings file's path
+};
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
+class HostileSettings : public HostileSettingsTest, public ::testing::WithParamInterface<HostileCase> {
+ protected:
+  // Puts the hostile thing at the settings path; gives the bytes of the file
+  // that must be kept, where there is one.
+  std::optional<std::string> Plant(Bad kind) {
+    fs::create_directories(SettingsFolder());
+    const fs::path path = SettingsFile();
+    switch (kind) {
+      case Bad::Fifo:
+        EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        return std::nullopt;
+      case Bad::LinkToFifo:
+        EXPECT_EQ(::mkfifo((outside_.path() / "fifo").c_str(), 0600), 0);
+        fs::create_symlink(outside_.path() / "fifo", path);
+        return std::nullopt;
+      case Bad::LinkToDevZero:
+        fs::create_symlink("/dev/zero", path);
+        return std::nullopt;
+      case Bad::Folder:
+        fs::create_directory(path);
+        testsupport::WriteFile(path / "inside", "mine");
+        return std::nullopt;
+      case Bad::SeventeenMiB: {
+        std::string text(17u << 20, ' ');
+        text.replace(0, kGood.size(), kGood);
+        testsupport::WriteFile(path, text);
+        return text;
+      }
+      case Bad::TwentyMBOfBrackets: {
+        std::string text(20000000, '[');
+        testsupport::WriteFile(path, text);
+        return text;
+      }
+      case Bad::LinkToUnparsableFile:
+        testsupport::WriteFile(outside_.path() / "dotfiles.json", kMissingComma);
+        fs::create_symlink(outside_.path() / "dotfiles.json", path);
+        return kMissingComma;
+      case Bad::MissingComma:
+        testsupport::WriteFile(path, kMissingComma);
+        return kMissingComma;
+      case Bad::NoMembers:
+        testsupport::WriteFile(path, "{}");
+        return "{}";
+    }
+    return std::nullopt;
+  }
+
+  // What was planted, now under its aside name.
+  void ExpectKept(Bad kind, const fs::path& aside, const std::optional<std::string>& bytes) {
+    switch (kind) {
+      case Bad::Fifo:
+        EXPECT_TRUE(fs::is_fifo(fs::symlink_status(aside)));
+        break;
+      case Bad::LinkToFifo:
+        EXPECT_TRUE(fs::is_symlink(aside));
+        EXPECT_EQ(fs::read_symlink(aside), outside_.path() / "fifo");
+        EXPECT_TRUE(fs::is_fifo(outside_.path() / "fifo"));
+        break;
+      case Bad::LinkToDevZero:
+        EXPECT_TRUE(fs::is_symlink(aside));
+        EXPECT_EQ(fs::read_symlink(aside), "/dev/zero");
+        EXPECT_TRUE(fs::is_character_file("/dev/zero"));
+        break;
+      case Bad::Folder:
+        EXPECT_EQ(testsupport::ReadFile(aside / "inside"), "mine");
+        break;
+      case Bad::LinkToUnparsableFile:
+        EXPECT_TRUE(fs::is_symlink(aside));
+        EXPECT_EQ(fs::read_symlink(aside), outside_.path() / "dotfiles.json");
+        EXPECT_TRUE(testsupport::ReadFile(outside_.path() / "dotfiles.json") == *bytes)
+            << "the link's target was changed";
+        break;
+      default:
+        EXPECT_FALSE(fs::is_symlink(aside));
+        EXPECT_TRUE(testsupport::ReadFile(aside) == *bytes) << "the kept copy differs";
+    }
+  }
+};
+
+TEST_P(HostileSettings, OneLineAtOnceThenKeptAsideAtStart) {
+  const HostileCase& c = GetParam();
+  const auto bytes = Plant(c.kind);
+  const std::string path = SettingsFile().string();
+  std::string report = c.report;
+  for (auto at = report.find('@'); at != std::string::npos; at = report.find('@', at + path.size())) {
+    report.replace(at, 1, path);
+  }
+
+  // The read alone, timed: it neither waits nor reads what it refuses.
+  {
+    MainWindow& probe = Open(false);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(MainWindowProbe::LoadPreferences(probe), RuntimeException);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  }
+
+  std::string errors;
+  MainWindow& w = OpenCapturing(errors);
+  EXPECT_EQ(errors, "orvande: unhandled " + report + " (settings file " + path +
+                        "; it is kept and set aside at the next Start)\n");
+  // The opening ended at the read: nothing assigned, Label1 still the query.
+  EXPECT_EQ(w.Port()->Text(), "38008");
+  EXPECT_EQ(w.Label1()->Text(), design::kAddressQuery);
+  EXPECT_TRUE(fs::exists(fs::symlink_status(SettingsFile()))) << "the opening moved it";
+
+  EXPECT_EQ(ClickStart(), "");
+  EXPECT_EQ(w.PushButton1()->Caption(), "Stop");
+  EXPECT_TRUE(ServerStarted());
+  ASSERT_TRUE(fs::is_regular_file(fs::symlink_status(SettingsFile())));
+  EXPECT_EQ(testsupport::ReadFile(SettingsFile()), DefaultsSaved());
+  const auto copies = AsideCopies(SettingsFolder());
+  ASSERT_EQ(copies.size(), 1u) << testing::PrintToString(Entries(SettingsFolder()));
+  EXPECT_EQ(Entries(SettingsFolder()), (std::vector<std::string>{"ORVANDE.json", copies[0]}));
+  ExpectKept(c.kind, SettingsFolder() / copies[0], bytes);
+
+  // Once the file is the window's own, later saves replace it in place.
+  MainWindowProbe::SavePreferences(w);
+  EXPECT_EQ(AsideCopies(SettingsFolder()), copies);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, HostileSettings,
+    ::testing::Values(
+        HostileCase{"Fifo", Bad::Fifo, "IOException 22: cannot open @: not a regular file (a FIFO)"},
+        HostileCase{"LinkToFifo", Bad::LinkToFifo,
+                    "IOException 22: cannot open @: not a regular file (a FIFO)"},
+        HostileCase{"LinkToDevZero", Bad::LinkToDevZero,
+                    "IOException 22: cannot open @: not a regular file (a character device)"},
+        HostileCase{"Folder", Bad::Folder, "IOException 21: cannot open @: not a regular file (a folder)"},
+        HostileCase{
+            "SeventeenMiB", Bad::SeventeenMiB,
+            "IOException 27: cannot open @: File too large (17825792 bytes; at most 16777216 are read)"},
+        HostileCase{
+            "TwentyMBOfBrackets", Bad::TwentyMBOfBrackets,
+            "IOException 27: cannot open @: File too large (20000000 bytes; at most 16777216 are read)"},
+        HostileCase{"LinkToUnparsableFile", Bad::LinkToUnparsableFile, kMissingCommaError},
+        HostileCase{"MissingComma", Bad::MissingComma, kMissingCommaError},
+        HostileCase{"NoMembers", Bad::NoMembers,
+                    "KeyNotFoundException 0: JSONItem has no member \"ipaddress\""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The exception's own text stays as it was; the path travels beside it.
+TEST_F(HostileSettingsTest, TheMessageStaysAndTheContextNamesTheFile) {
+  WriteSettings(kMissingComma);
+  MainWindow& w = Open(false);
+  try {
+    MainWindowProbe::LoadPreferences(w);
+    FAIL() << "the load should raise";
+  } catch (const JSONException& e) {
+    EXPECT_EQ(e.ErrorNumber, 6);
+    EXPECT_EQ(e.Message, "Missing , or } at position 40");
+    EXPECT_STREQ(e.what(), "Missing , or } at position 40");
+    EXPECT_EQ(e.Context,
+              "settings file " + SettingsFile().string() + "; it is kept and set aside at the next Start");
+    EXPECT_EQ(DescribeException(e), kMissingCommaError + " (" + e.Context + ")");
+  }
+
+  // A folder without its file: nothing to keep, so nothing promised.
+  fs::remove(SettingsFile());
+  try {
+    MainWindowProbe::LoadPreferences(w);
+    FAIL() << "the load should raise";
+  } catch (const IOException& e) {
+    EXPECT_EQ(e.ErrorNumber, 2);
+    EXPECT_EQ(e.Message, "cannot open " + SettingsFile().string() + ": No such file or directory");
+    EXPECT_EQ(e.Context, "settings file " + SettingsFile().string());
+  }
+  // ... and the next save has nothing to set aside.
+  MainWindowProbe::SavePreferences(w);
+  EXPECT_EQ(Entries(SettingsFolder()), std::vector<std::string>{"ORVANDE.json"});
+}
+
+// A file that read well is replaced in place, a link to good settings
+// through the link, as before.
+TEST_F(HostileSettingsTest, ALinkToGoodSettingsIsReplacedThroughTheLink) {
+  testsupport::WriteFile(outside_.path() / "dotfiles.json", kGood);
+  fs::create_directories(SettingsFolder());
+  fs::create_symlink(outside_.path() / "dotfiles.json", SettingsFile());
+  std::string errors;
+  MainWindow& w = OpenCapturing(errors);
+  EXPECT_EQ(errors, "");
+  EXPECT_EQ(w.Port()->Text(), "9000");
+  w.Port()->SetText("9001");
+  EXPECT_EQ(ClickStart(), "");
+  EXPECT_TRUE(fs::is_symlink(SettingsFile()));
+  EXPECT_NE(testsupport::ReadFile(outside_.path() / "dotfiles.json").find(R"("port":"9001")"),
+            std::string::npos);
+  EXPECT_EQ(Entries(SettingsFolder()), std::vector<std::string>{"ORVANDE.json"});
+}
+
+// A file that only its owner may write, and nobody may read: the opening
+// cannot read it, and the next save keeps it. Root reads everything, so the
+// read runs as user nobody.
+TEST_F(HostileSettingsTest, AFileThatCannotBeReadIsKeptAtTheNextSave) {
+  WriteSettings(kGood);
+  fs::permissions(SettingsFile(), fs::perms::owner_write);
+  // Reachable by nobody, whose effective group stays root's here.
+  const auto reach = fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec;
+  fs::permissions(std::getenv("XDG_CONFIG_HOME"), reach);
+  fs::permissions(SettingsFolder(), reach);
+  MainWindow& w = Open(false);
+  bool raised = false;
+  {
+    const bool dropped = ::geteuid() != 0 || ::seteuid(65534) == 0;
+    ASSERT_TRUE(dropped) << "could not take the user nobody";
+    try {
+      MainWindowProbe::LoadPreferences(w);
+    } catch (const IOException& e) {
+      raised = e.ErrorNumber == EACCES && e.Context.find("it is kept") != std::string::npos;
+    }
+    if (::geteuid() != ::getuid()) {
+      ASSERT_EQ(::seteuid(::getuid()), 0);
+    }
+  }
+  EXPECT_TRUE(raised);
+  MainWindowProbe::SavePreferences(w);
+  const auto copies = AsideCopies(SettingsFolder());
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(testsupport::ReadFile(SettingsFolder() / copies[0]), kGood);
+  EXPECT_EQ(ModeOf(SettingsFolder() / copies[0]), 0200u);
+}
+
+// --- Where the settings are kept ------------------------------------------------
+
+enum class Place { XdgIsAFile, XdgUnderAFile, OrvandeIsAFile, XdgMissingNested, HomeMissing };
+
+struct PlaceCase {
+  const char* name;
+  Place place;
+  // The report of a Start that fails, "@" for the test's folder; empty when
+  // the Start saves and starts.
+  std::string report;
+  std::string savedUnder;  // where the settings file then is, under "@"
+};
+void PrintTo(const PlaceCase& c, std::ostream* os) { *os << c.name; }
+
+class SettingsPlace : public HostileSettingsTest, public ::testing::WithParamInterface<PlaceCase> {};
+
+TEST_P(SettingsPlace, StartFailsByNameOrSavesInTheFolderItMade) {
+  const PlaceCase& c = GetParam();
+  const std::string root = outside_.str();
+  auto expand = [&](std::string text) {
+    for (auto at = text.find('@'); at != std::string::npos; at = text.find('@', at + root.size())) {
+      text.replace(at, 1, root);
+    }
+    return text;
+  };
+  std::optional<std::string> xdg, home = root + "/home";
+  fs::create_directory(root + "/home");
+  switch (c.place) {
+    case Place::XdgIsAFile:
+      testsupport::WriteFile(root + "/file", "mine");
+      xdg = root + "/file";
+      break;
+    case Place::XdgUnderAFile:
+      testsupport::WriteFile(root + "/file", "mine");
+      xdg = root + "/file/xdg";
+      break;
+    case Place::OrvandeIsAFile:
+      fs::create_directory(root + "/xdg");
+      testsupport::WriteFile(root + "/xdg/ORVANDE", "mine");
+      xdg = root + "/xdg";
+      break;
+    case Place::XdgMissingNested:
+      xdg = root + "/a/b/xdg";
+      break;
+    case Place::HomeMissing:
+      xdg = std::nullopt;
+      home = root + "/gone/home";
+      break;
+  }
+  ScopedEnv xdgEnv("XDG_CONFIG_HOME", xdg);
+  ScopedEnv homeEnv("HOME", home);
+
+  std::string errors;
+  MainWindow& w = OpenCapturing(errors);
+  EXPECT_EQ(errors, "") << "the opening stays quiet where there is no folder";
+  errors = ClickStart();
+
+  if (!c.report.empty()) {
+    EXPECT_EQ(errors, "orvande: unhandled " + expand(c.report) + "\n");
+    EXPECT_EQ(w.PushButton1()->Caption(), "Start");
+    EXPECT_EQ(MainWindowProbe::ThreadString(w), "");
+    testsupport::Pump(300ms);
+    EXPECT_FALSE(fs::exists(server_.path() / "started")) << "the server was started";
+    if (c.place != Place::XdgMissingNested && c.place != Place::HomeMissing) {
+      const fs::path file = c.place == Place::OrvandeIsAFile ? root + "/xdg/ORVANDE" : root + "/file";
+      EXPECT_EQ(testsupport::ReadFile(file), "mine");
+    }
+    return;
+  }
+  EXPECT_EQ(errors, "");
+  EXPECT_EQ(w.PushButton1()->Caption(), "Stop");
+  EXPECT_TRUE(ServerStarted());
+  const fs::path saved = expand(c.savedUnder);
+  EXPECT_EQ(testsupport::ReadFile(saved / "ORVANDE" / "ORVANDE.json"), DefaultsSaved());
+  // What was made for the application-data folder is private.
+  for (fs::path p = saved; p.string().size() > root.size(); p = p.parent_path()) {
+    if (p == root + "/home") continue;  // there before
+    EXPECT_EQ(ModeOf(p), 0700u) << p;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, SettingsPlace,
+    ::testing::Values(
+        PlaceCase{"XdgIsAFile", Place::XdgIsAFile,
+                  "IOException 20: cannot use folder @/file: Not a directory (settings file "
+                  "@/file/ORVANDE/ORVANDE.json; the settings were not saved)",
+                  ""},
+        PlaceCase{"XdgUnderAFile", Place::XdgUnderAFile,
+                  "IOException 20: cannot make folder @/file/xdg: Not a directory (settings file "
+                  "@/file/xdg/ORVANDE/ORVANDE.json; the settings were not saved)",
+                  ""},
+        PlaceCase{"OrvandeIsAFile", Place::OrvandeIsAFile,
+                  "IOException 20: cannot use folder @/xdg/ORVANDE: Not a directory (settings file "
+                  "@/xdg/ORVANDE/ORVANDE.json; the settings were not saved)",
+                  ""},
+        PlaceCase{"XdgMissingNested", Place::XdgMissingNested, "", "@/a/b/xdg"},
+        PlaceCase{"HomeMissing", Place::HomeMissing, "", "@/gone/home/.config"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// An application-data folder that cannot be made for want of permission.
+// Root passes every permission check, so the Start runs as user nobody, on
+// a window whose opening has not run (an opening as root would make it).
+TEST_F(HostileSettingsTest, AnApplicationDataFolderThatCannotBeMadeFailsStartByName) {
+  const std::string root = outside_.str();
+  fs::create_directory(root + "/locked");
+  // Reachable by nobody, whose effective group stays root's here; writable
+  // by root alone.
+  const auto reach = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                     fs::perms::others_read | fs::perms::others_exec;
+  fs::permissions(root, reach);
+  fs::permissions(root + "/locked", reach);
+  ScopedEnv xdg("XDG_CONFIG_HOME", root + "/locked/xdg");
+  MainWindow& w = Open(false);
+  w.velmoor()->SetText(server_.str());
+  std::string errors;
+  {
+    const bool dropped = ::geteuid() != 0 || ::seteuid(65534) == 0;
+    ASSERT_TRUE(dropped) << "could not take the user nobody";
+    testing::internal::CaptureStderr();
+    w.PushButton1()->RaiseAction();
+    errors = testing::internal::GetCapturedStderr();
+    if (::geteuid() != ::getuid()) {
+      ASSERT_EQ(::seteuid(::getuid()), 0);
+    }
+  }
+  EXPECT_EQ(errors, "orvande: unhandled IOException 13: cannot make folder " + root +
+                        "/locked/xdg: Permission denied (settings file " + root +
+                        "/locked/xdg/ORVANDE/ORVANDE.json; the settings were not saved)\n");
+  EXPECT_EQ(w.PushButton1()->Caption(), "Start");
+  EXPECT_EQ(MainWindowProbe::ThreadString(w), "");
+  EXPECT_FALSE(fs::exists(root + "/locked/xdg"));
+}
+
+// --- Leftovers of a save that never ended ----------------------------------------
+
+TEST_F(HostileSettingsTest, AStaleTemporaryIsGoneAfterTheNextSave) {
+  WriteSettings(kGood);
+  const fs::path stale = SettingsFolder() / "ORVANDE.json.Ab12Cd34";
+  const fs::path young = SettingsFolder() / "ORVANDE.json.Young123";
+  testsupport::WriteFile(stale, R"({"ipaddress":"half)");
+  testsupport::WriteFile(young, R"({"ipaddress":"half)");
+  Age(stale, 120);
+  std::string errors;
+  MainWindow& w = OpenCapturing(errors);
+  EXPECT_EQ(errors, "");
+  EXPECT_EQ(ClickStart(), "");
+  EXPECT_EQ(w.PushButton1()->Caption(), "Stop");
+  EXPECT_FALSE(fs::exists(stale));
+  // A younger one may be another launcher's save under way.
+  EXPECT_TRUE(fs::exists(young));
+  EXPECT_NE(testsupport::ReadFile(SettingsFile()).find(R"("port":"9000")"), std::string::npos);
+}
+
+TEST_F(HostileSettingsTest, ResetRemovesTheFolderEvenWhenATemporaryWasLeft) {
+  MainWindow& w = Open(false);
+  MainWindowProbe::SavePreferences(w);
+  // Left by a save a moment ago that a kill ended.
+  testsupport::WriteFile(SettingsFolder() / "ORVANDE.json.Kill3d00", R"({"ipaddress":"half)");
+  testing::internal::CaptureStderr();
+  ClickReset();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_FALSE(fs::exists(SettingsFolder()));
+
+  // The next opening reads nothing and reports nothing.
+  testing::internal::CaptureStderr();
+  MainWindow& again = Open();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(again.Label1()->Text(), "");
+}
+
+TEST_F(HostileSettingsTest, ResetKeepsTheCopiesSetAsideAndSoTheFolder) {
+  WriteSettings(kMissingComma);
+  std::string errors;
+  MainWindow& w = OpenCapturing(errors);
+  ASSERT_NE(errors.find("JSONException"), std::string::npos);
+  MainWindowProbe::SavePreferences(w);
+  const auto copies = AsideCopies(SettingsFolder());
+  ASSERT_EQ(copies.size(), 1u);
+  testsupport::WriteFile(SettingsFolder() / "ORVANDE.json.Kill3d00", R"({"ipaddress":"half)");
+
+  ClickReset();
+  EXPECT_EQ(Entries(SettingsFolder()), copies);
+  EXPECT_EQ(testsupport::ReadFile(SettingsFolder() / copies[0]), kMissingComma);
+}
+
+}  // namespace
