@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/exceptions.h"
+#include "platform/open_descriptors.h"
 #include "platform/process_posix.h"
 #include "support/fake_record.h"
 #include "support/test_support.h"
@@ -25,12 +26,6 @@ using testsupport::FakesDir;
 namespace {
 
 std::string Quoted(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
-
-int OpenDescriptorCount() {
-  int n = 0;
-  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
-  return n - 1;  // the iterator's own
-}
 
 // The fake server under a name of its own: a "killall velmoor" that another
 // test runs at the same time cannot reach it.

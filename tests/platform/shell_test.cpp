@@ -22,6 +22,7 @@ extern char** environ;
 #include <vector>
 
 #include "platform/child_watch.h"
+#include "platform/open_descriptors.h"
 #include "platform/process_posix.h"
 #include "platform/shell.h"
 #include "support/fake_record.h"
@@ -312,12 +313,6 @@ TEST_F(ShellTest, DefaultModeSurvivesMuchStandardErrorBeforeOutput) {
 }
 
 // --- a command started ahead --------------------------------------------------
-
-int OpenDescriptorCount() {
-  int n = 0;
-  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
-  return n - 1;  // the iterator's own
-}
 
 class StartAheadTest : public ShellTest {
  protected:
