@@ -45,6 +45,8 @@ using CallbackEntry = void (*)(void*);
 using ExceptionHelper = Delegate<std::exception_ptr(CallbackEntry, void*)>;
 void RuntimeSetExceptionHelper(ExceptionHelper helper);
 
+// Raises RuntimeException with the text of ORVANDE_TEST_STARTUP_RAISES when
+// that is set: the end-to-end tests' one way to make start-up raise.
 void RuntimeInitExternalClasses();
 void InitPluginEntrypoints();
 void RuntimeRegisterAppObject(const std::shared_ptr<Application>& app);
