@@ -25,8 +25,9 @@ class OpeningAheadTest : public WindowFixture {
     WindowFixture::SetUp();
     // An ifconfig that notes each run.
     testsupport::WriteFile(bin_->path() / "ifconfig",
-                           "#!/bin/sh\necho ran >> '" + Log().string() + "'\n"
-                           "echo '        inet 10.4.4.4  netmask 255.255.255.0'\n",
+                           "#!/bin/sh\necho ran >> '" + Log().string() +
+                               "'\n"
+                               "echo '        inet 10.4.4.4  netmask 255.255.255.0'\n",
                            true);
   }
   void TearDown() override {
@@ -83,10 +84,11 @@ TEST_P(OpeningAhead, RunsTheQueryOnceAndShowsWhatTheOpeningsOwnTextGives) {
   EXPECT_TRUE(left.empty()) << left.size() << " descriptors left, the first " << left.begin()->second;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Opening, OpeningAhead,
-    testing::Values(AheadOpeningCase{"DesignQueryTakesTheRunStartedAhead", nullptr, "10.4.4.4", true},
-                    AheadOpeningCase{"ChangedLabel1RunsItsOwnText", "echo 'inet 10.7.7.7 x'", "10.7.7.7", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Opening, OpeningAhead,
+                         testing::Values(AheadOpeningCase{"DesignQueryTakesTheRunStartedAhead", nullptr,
+                                                          "10.4.4.4", true},
+                                         AheadOpeningCase{"ChangedLabel1RunsItsOwnText",
+                                                          "echo 'inet 10.7.7.7 x'", "10.7.7.7", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -160,7 +160,8 @@ TEST(ExceptionHelperTest, TheErrorMessageBoxDoesNotBlockTheEventLoop) {
   ASSERT_NE(box, nullptr);
   EXPECT_TRUE(box->isVisible());
   EXPECT_EQ(box->windowModality(), Qt::NonModal);
-  EXPECT_TRUE(box->text().contains("IOException 13: cannot open /x: Permission denied")) << box->text().toStdString();
+  EXPECT_TRUE(box->text().contains("IOException 13: cannot open /x: Permission denied"))
+      << box->text().toStdString();
 
   bool fired = false;
   QTimer::singleShot(10, [&] { fired = true; });

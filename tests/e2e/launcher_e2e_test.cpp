@@ -196,7 +196,8 @@ INSTANTIATE_TEST_SUITE_P(E2E, FirstLaunch, ::testing::Values(true, false), [](co
 // No settings: the pushed Start saves the address the opening showed.
 TEST_F(LauncherE2E, AddressQueryRunsOnceAndItsAddressIsTheOneShown) {
   Launch({"-automount"});
-  ASSERT_TRUE(e2e::WaitFor([&] { return !e2e::Slurp(box_.settingsFile()).empty(); }, kStartTimeout)) << Stderr();
+  ASSERT_TRUE(e2e::WaitFor([&] { return !e2e::Slurp(box_.settingsFile()).empty(); }, kStartTimeout))
+      << Stderr();
   WaitSettled();
   EXPECT_EQ(box_.Lines(box_.ifconfigLog()).size(), 1u);
   const std::string saved = e2e::Slurp(box_.settingsFile());
@@ -207,7 +208,8 @@ TEST_F(LauncherE2E, AddressQueryRunsOnceAndItsAddressIsTheOneShown) {
 // started ahead that still runs is ended with it.
 TEST_F(LauncherE2E, StartUpEndedByAnExceptionExitsOneAndEndsTheQueryStartedAhead) {
   const auto pidFile = box_.root() / "ifconfig.pid";
-  e2e::Spit(box_.bin() / "ifconfig", "#!/bin/sh\necho $$ > '" + pidFile.string() + "'\nexec sleep 30\n", true);
+  e2e::Spit(box_.bin() / "ifconfig", "#!/bin/sh\necho $$ > '" + pidFile.string() + "'\nexec sleep 30\n",
+            true);
   LaunchWith({}, box_.Environment({{"ORVANDE_TEST_STARTUP_RAISES", "start-up failed"}}));
   auto status = launcher_.WaitExit(kStartTimeout);
   ASSERT_TRUE(status.has_value()) << "the launcher did not end";
@@ -233,7 +235,8 @@ TEST_F(LauncherE2E, StartUpEndedByAnExceptionExitsOneAndEndsTheQueryStartedAhead
 // A query that writes without end: the opening ends it at the 10 s limit,
 // counted from the start, and the launcher keeps no more than a little of it.
 TEST_F(LauncherE2E, FloodingAddressQueryEndsAtTheLimitInLittleMemory) {
-  if (!e2e::fs::exists("/usr/bin/yes") && !e2e::fs::exists("/bin/yes")) GTEST_SKIP() << "no yes(1) on this machine";
+  if (!e2e::fs::exists("/usr/bin/yes") && !e2e::fs::exists("/bin/yes"))
+    GTEST_SKIP() << "no yes(1) on this machine";
   // The launcher's own peak with a quiet query, to tell the flood's share.
   Launch();
   WaitSettled();
@@ -272,7 +275,8 @@ TEST_F(LauncherE2E, SurvivesReportingToAStandardErrorWhoseReaderHasGone) {
   close(pipeFds[1]);
   WaitSettled();
   const auto status = launcher_.WaitExit(500ms);
-  EXPECT_FALSE(status.has_value()) << "the launcher ended, signal " << (status && WIFSIGNALED(*status) ? WTERMSIG(*status) : 0);
+  EXPECT_FALSE(status.has_value()) << "the launcher ended, signal "
+                                   << (status && WIFSIGNALED(*status) ? WTERMSIG(*status) : 0);
 }
 
 // The environment with the window-system variables taken out.
@@ -310,12 +314,14 @@ TEST_P(NoDisplay, SaysItNeedsAGraphicalSessionInOneLineAndExitsOne) {
   EXPECT_NE(lines[0].find("QT_QPA_PLATFORM=offscreen"), std::string::npos) << lines[0];
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    E2E, NoDisplay,
-    ::testing::Values(NoDisplayCase{"NoneNamed", {}}, NoDisplayCase{"X11NotAnswering", {{"DISPLAY", ":4711"}}},
-                      NoDisplayCase{"WaylandNotAnswering",
-                                    {{"WAYLAND_DISPLAY", "orvande-nowhere"}, {"XDG_SESSION_TYPE", "wayland"}}},
-                      NoDisplayCase{"X11PlatformNamedNotAnswering", {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":4711"}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(E2E, NoDisplay,
+                         ::testing::Values(NoDisplayCase{"NoneNamed", {}},
+                                           NoDisplayCase{"X11NotAnswering", {{"DISPLAY", ":4711"}}},
+                                           NoDisplayCase{"WaylandNotAnswering",
+                                                         {{"WAYLAND_DISPLAY", "orvande-nowhere"},
+                                                          {"XDG_SESSION_TYPE", "wayland"}}},
+                                           NoDisplayCase{"X11PlatformNamedNotAnswering",
+                                                         {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":4711"}}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -240,7 +240,8 @@ inline pid_t Spawn(const SpawnRequest& request) {
   if (request.stderrFd >= 0) {
     posix_spawn_file_actions_adddup2(&actions, request.stderrFd, 2);
   } else {
-    posix_spawn_file_actions_addopen(&actions, 2, request.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, request.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
   }
 
   std::vector<char*> argv, env;

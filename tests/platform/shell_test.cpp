@@ -154,7 +154,8 @@ const HygieneCase kHygieneCases[] = {
     {"HoldsInheritableFdAndOpenStdin", kHoldsInheritableFd},
     {"IgnoresSigchld", kIgnoresSigchld},
     {"BlocksSigchldSigtermSigintSighup", kBlocksChldTermIntHup},
-    {"AllAtOnce", kIgnoresPipeAndUsr1 | kBlocksUsr2 | kHoldsInheritableFd | kIgnoresSigchld | kBlocksChldTermIntHup},
+    {"AllAtOnce",
+     kIgnoresPipeAndUsr1 | kBlocksUsr2 | kHoldsInheritableFd | kIgnoresSigchld | kBlocksChldTermIntHup},
 };
 
 class ChildHygieneTest : public ShellTest,
@@ -358,14 +359,14 @@ TEST_P(StartAheadTaking, OnlyTheFirstExecuteOfTheSameTextInTimeTakesTheOutput) {
   EXPECT_EQ(OpenDescriptorCount(), fdsBefore);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shell, StartAheadTaking,
-    testing::Values(AheadCase{"TakenBySameText", {"query"}, 0ms, 1},
-                    AheadCase{"SecondExecuteRunsAgain", {"query", "query"}, 0ms, 2},
-                    AheadCase{"OtherTextFirstRunsItsOwn", {"echo other", "query"}, 200ms, 2},
-                    // The few seconds the contract gives, and a little more.
-                    AheadCase{"TooLateRunsAgain", {"query"}, 5500ms, 2}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Shell, StartAheadTaking,
+                         testing::Values(AheadCase{"TakenBySameText", {"query"}, 0ms, 1},
+                                         AheadCase{"SecondExecuteRunsAgain", {"query", "query"}, 0ms, 2},
+                                         AheadCase{
+                                             "OtherTextFirstRunsItsOwn", {"echo other", "query"}, 200ms, 2},
+                                         // The few seconds the contract gives, and a little more.
+                                         AheadCase{"TooLateRunsAgain", {"query"}, 5500ms, 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // What happens to a run started ahead that nothing takes while it still runs:
 // another command comes first, or the launcher ends without an opening.
