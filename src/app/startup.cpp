@@ -4,6 +4,8 @@
 #include "app/dropfiles.h"
 #include "app/main_menu_bar.h"
 #include "platform/runtime.h"
+#include "platform/shell.h"
+#include "window/design_data.h"
 #include "window/main_window.h"
 
 std::exception_ptr CallFunctionWithExceptionHandling(void (*callback)(void*), void* argument) {
@@ -55,6 +57,10 @@ void Main() {
 }
 
 int RunProcess() {
+  // The address query is fixed design data: its processes run while the
+  // toolkit starts, and the opening takes their output.
+  RuntimePrepareProcess();
+  Shell::StartAhead(design::kAddressQuery);
   RuntimeInit();
   Main();
   // Releasing the type withdraws its registration; then the shared bar goes.

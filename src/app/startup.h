@@ -4,7 +4,8 @@
 #include <exception>
 #include <memory>
 
-// The whole process: runtime, start-up, event loop, exit status.
+// The whole process: the address query started ahead, runtime, start-up,
+// event loop, exit status.
 int RunProcess();
 
 void Main();

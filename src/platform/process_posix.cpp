@@ -22,16 +22,20 @@
 
 extern char** environ;
 
-// A launcher started with SIGCHLD ignored would have its children reaped by
-// the kernel and could never learn how they ended.
-void RestoreChildSignalDefault() {
+namespace process {
+
+void SetLauncherSignals() {
+  // A launcher started with SIGCHLD ignored would have its children reaped
+  // by the kernel and could never learn how they ended.
   struct sigaction current {};
   if (sigaction(SIGCHLD, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
     signal(SIGCHLD, SIG_DFL);
   }
+  // Standard error may be a pipe whose reader has gone: a failed report must
+  // not end the launcher.
+  signal(SIGPIPE, SIG_IGN);
 }
 
-namespace process {
 namespace {
 
 std::atomic<bool> forceThread{false};
@@ -87,7 +91,8 @@ void Check(int rc, const char* what) {
   if (rc != 0) throw IOException(std::string("cannot prepare the shell (") + what + "): " + ErrnoText(rc), rc);
 }
 
-// Reads what the pipe holds now; gives false at end of file.
+// Reads what the pipe holds now, at most `limit` bytes, and keeps of it what
+// fits under kOutputKept; gives false at end of file.
 bool DrainAvailable(int fd, std::string& into, std::size_t limit) {
   char buffer[65536];
   std::size_t taken = 0;
@@ -95,7 +100,8 @@ bool DrainAvailable(int fd, std::string& into, std::size_t limit) {
     std::size_t want = std::min(sizeof buffer, limit - taken);
     ssize_t n = read(fd, buffer, want);
     if (n > 0) {
-      into.append(buffer, static_cast<std::size_t>(n));
+      const std::size_t room = kOutputKept - std::min(into.size(), kOutputKept);
+      into.append(buffer, std::min(room, static_cast<std::size_t>(n)));
       taken += static_cast<std::size_t>(n);
     } else if (n == 0) {
       return false;
@@ -229,31 +235,67 @@ void SignalGroup(pid_t pid, int signal) {
 }
 
 RunResult RunCaptured(const std::string& command, std::chrono::milliseconds timeout) {
+  return CapturedRun(command).Finish(timeout);
+}
+
+CapturedRun::CapturedRun(const std::string& command) : started_(std::chrono::steady_clock::now()) {
   Child child = SpawnShell(command, true);
   UniqueFd out(child.stdoutFd);
-  UniqueFd exitFd;
   try {
-    exitFd.Reset(OpenExitFd(child.pid));
+    exitFd_ = OpenExitFd(child.pid);
   } catch (...) {
     SignalGroup(child.pid, SIGKILL);
     Reap(child.pid);
     throw;
   }
+  pid_ = child.pid;
+  stdoutFd_ = out.release();
+}
+
+CapturedRun::CapturedRun(CapturedRun&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)),
+      stdoutFd_(std::exchange(other.stdoutFd_, -1)),
+      exitFd_(std::exchange(other.exitFd_, -1)),
+      started_(other.started_) {}
+
+CapturedRun::~CapturedRun() { Drop(); }
+
+// Nobody wants the output any more. A shell that has ended is only reaped,
+// so a background job it left runs on as after a finished run.
+void CapturedRun::Drop() noexcept {
+  if (pid_ < 0) return;
+  pollfd ended{exitFd_, POLLIN, 0};
+  if (poll(&ended, 1, 0) != 1) {
+    SignalGroup(pid_, SIGKILL);
+    while (poll(&ended, 1, -1) < 0 && errno == EINTR) {
+    }
+  }
+  Reap(pid_);
+  pid_ = -1;
+  close(exitFd_);
+  if (stdoutFd_ >= 0) close(stdoutFd_);
+}
+
+RunResult CapturedRun::Finish(std::chrono::milliseconds timeout) {
+  if (pid_ < 0) throw IOException("the shell's run has already been finished", EINVAL);
+  const pid_t pid = std::exchange(pid_, -1);
+  UniqueFd out(std::exchange(stdoutFd_, -1));
+  UniqueFd exitFd(std::exchange(exitFd_, -1));
 
   RunResult result;
-  result.pid = child.pid;
+  result.pid = pid;
   const auto forever = std::chrono::steady_clock::time_point::max();
-  if (!WaitForExit(exitFd.get(), out, result.output, std::chrono::steady_clock::now() + timeout)) {
+  if (!WaitForExit(exitFd.get(), out, result.output, started_ + timeout)) {
     result.timedOut = true;
     // A short grace for the group to end by itself, then no choice. The
     // shell is not reaped yet, so its group id cannot belong to anyone else.
-    SignalGroup(child.pid, SIGTERM);
+    SignalGroup(pid, SIGTERM);
     WaitForExit(exitFd.get(), out, result.output,
                 std::chrono::steady_clock::now() + std::chrono::milliseconds(500));
-    SignalGroup(child.pid, SIGKILL);
+    SignalGroup(pid, SIGKILL);
     WaitForExit(exitFd.get(), out, result.output, forever);
   }
-  result.status = Reap(child.pid);
+  result.status = Reap(pid);
   // What the shell wrote is in the pipe by now. Take that much and no more:
   // a background job may hold the pipe open and go on writing.
   if (out.get() >= 0) {

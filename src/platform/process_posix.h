@@ -15,19 +15,34 @@
 //   The child stays unreaped (so its pid and group id stay reserved) until
 //   Reap is called.
 // - RunCaptured is the synchronous run: it returns when the shell process has
-//   ended (not when its output pipe closes), with all the shell had written to
-//   standard output, draining that pipe all the while so a child never blocks
-//   on it. Standard error is the launcher's. A shell still running at the
-//   time-out is ended with its whole process group, reaped, and its output so
-//   far kept.
+//   ended (not when its output pipe closes), with what the shell had written
+//   to standard output, draining that pipe all the while so a child never
+//   blocks on it. Of that output the first kOutputKept bytes are kept and the
+//   rest is read and discarded. Standard error is the launcher's. A shell
+//   still running at the time-out is ended with its whole process group,
+//   reaped, and its output so far kept.
+// - CapturedRun is the same run in two steps, for a command started before
+//   its output is wanted: the time-out counts from the start, and a run
+//   dropped unfinished is ended (a shell still running is killed with its
+//   group), reaped and its descriptors closed.
+// - SetLauncherSignals gives the launcher itself SIGCHLD at its default (with
+//   it ignored the kernel would reap the children before their ends are seen)
+//   and SIGPIPE ignored (a reader of its output that has gone must not kill
+//   it). Its children get the defaults all the same.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 
 namespace process {
+
+void SetLauncherSignals();
+
+// The most of a synchronous command's output that is kept.
+inline constexpr std::size_t kOutputKept = std::size_t{1} << 20;
 
 // A started shell. stdoutFd is the read end of its standard output, or -1
 // when the output is the launcher's own.
@@ -58,6 +73,32 @@ struct RunResult {
 };
 
 RunResult RunCaptured(const std::string& command, std::chrono::milliseconds timeout);
+
+class CapturedRun {
+ public:
+  // Starts the shell; raises IOException as SpawnShell does.
+  explicit CapturedRun(const std::string& command);
+  ~CapturedRun();
+  CapturedRun(CapturedRun&& other) noexcept;
+  CapturedRun(const CapturedRun&) = delete;
+  CapturedRun& operator=(const CapturedRun&) = delete;
+  CapturedRun& operator=(CapturedRun&&) = delete;
+
+  pid_t pid() const { return pid_; }
+  std::chrono::steady_clock::time_point Started() const { return started_; }
+
+  // Waits as RunCaptured does, until the shell ends or `timeout` after the
+  // start. Once only.
+  RunResult Finish(std::chrono::milliseconds timeout);
+
+ private:
+  void Drop() noexcept;
+
+  pid_t pid_ = -1;
+  int stdoutFd_ = -1;
+  int exitFd_ = -1;
+  std::chrono::steady_clock::time_point started_;
+};
 
 // For tests: makes OpenExitFd use the thread fallback even where the kernel
 // has pidfds.

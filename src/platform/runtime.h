@@ -2,8 +2,15 @@
 // through which every event reaches program code.
 //
 // Contract:
-// - RuntimeInit comes first; it takes the process's arguments from the system
-//   (the program's main passes none) and sets up the toolkit.
+// - RuntimePrepareProcess sets the launcher's own signal state: SIGCHLD at
+//   its default, SIGPIPE ignored (a report to a standard error whose reader
+//   has gone must not end the launcher). RuntimeInit does it too; call it
+//   first to start shells before the toolkit.
+// - RuntimeInit comes first of the rest; it takes the process's arguments
+//   from the system (the program's main passes none) and sets up the toolkit.
+//   When no window system can be reached (no display named, or one that does
+//   not answer), it writes one line on stderr saying so and ends the process
+//   with status 1, after ending a shell run started ahead.
 // - RunFrameworkInitialization calls the late start-up callback once, before
 //   it returns.
 // - RuntimeRun runs the event loop until the application quits.
@@ -13,6 +20,7 @@
 //   crosses the toolkit.
 // - UnhandledException reports like that and marks the run failed, so that
 //   RuntimeExit gives 1 instead of the loop's status.
+// - RuntimeExit ends a shell run started ahead that nothing took.
 #pragma once
 
 #include <exception>
@@ -25,6 +33,7 @@
 
 class Application;
 
+void RuntimePrepareProcess();
 void RuntimeInit();
 int RuntimeExit();
 
@@ -36,6 +45,8 @@ using CallbackEntry = void (*)(void*);
 using ExceptionHelper = Delegate<std::exception_ptr(CallbackEntry, void*)>;
 void RuntimeSetExceptionHelper(ExceptionHelper helper);
 
+// Raises RuntimeException with the text of ORVANDE_TEST_STARTUP_RAISES when
+// that is set: the end-to-end tests' one way to make start-up raise.
 void RuntimeInitExternalClasses();
 void InitPluginEntrypoints();
 void RuntimeRegisterAppObject(const std::shared_ptr<Application>& app);
@@ -51,6 +62,10 @@ void Dispatch(const std::function<void()>& handler);
 
 // Reports an exception the way an escaped handler's is reported.
 void ReportException(std::exception_ptr error);
+
+// For tests: reports show their message box under the offscreen platform
+// too, as they do where a window system is present.
+void ShowMessageBoxesOffscreenForTests(bool on);
 
 // Raises ThreadAccessingUIException when called off the main thread.
 void AssertMainThread(const char* member);

@@ -1,6 +1,8 @@
 #include "platform/shell.h"
 
 #include <csignal>
+#include <mutex>
+#include <optional>
 #include <utility>
 
 #include "platform/child_watch.h"
@@ -21,7 +23,43 @@ bool BoolFrom(const std::string& name, const PropertyValue& value) {
   throw RuntimeException("Shell." + name + " takes a boolean");
 }
 
+static_assert(Shell::kResultLimit == process::kOutputKept);
+
+// The one run started ahead, until the first synchronous Execute.
+struct StartedAhead {
+  std::string command;
+  process::CapturedRun run;
+};
+
+std::mutex aheadMutex;
+
+std::optional<StartedAhead>& AheadSlot() {
+  static std::optional<StartedAhead> slot;
+  return slot;
+}
+
+std::optional<StartedAhead> TakeAheadSlot() {
+  std::lock_guard lock(aheadMutex);
+  std::optional<StartedAhead> taken(std::move(AheadSlot()));
+  AheadSlot().reset();
+  return taken;
+}
+
 }  // namespace
+
+void Shell::StartAhead(const std::string& command) {
+  const auto earlier = TakeAheadSlot();
+  try {
+    process::CapturedRun run(command);
+    std::lock_guard lock(aheadMutex);
+    AheadSlot().emplace(StartedAhead{command, std::move(run)});
+  } catch (const RuntimeException&) {
+    // Nothing is lost: the Execute that wants it starts it again and reports.
+  }
+}
+
+// The run ends outside the lock.
+void Shell::DropStartedAhead() { TakeAheadSlot(); }
 
 Shell::Shell() = default;
 
@@ -31,6 +69,13 @@ Shell::~Shell() = default;
 void Shell::Execute(const std::string& command) {
   result_.clear();
   if (mode_ == 0) {
+    std::optional<StartedAhead> ahead = TakeAheadSlot();
+    if (ahead && ahead->command == command &&
+        std::chrono::steady_clock::now() - ahead->run.Started() <= kTakeAheadWithin) {
+      result_ = ahead->run.Finish(kSynchronousLimit).output;
+      return;
+    }
+    ahead.reset();  // not wanted: ended before the command runs
     result_ = process::RunCaptured(command, kSynchronousLimit).output;
     return;
   }

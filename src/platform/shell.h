@@ -4,9 +4,21 @@
 // - Mode 0 (the default) is synchronous: Execute returns when the shell
 //   process has ended (a background job it leaves does not hold it up), or
 //   after 10 seconds, when the shell is ended with its whole process group.
-//   Result then holds everything the shell wrote to standard output, the same
-//   text at every read; standard error goes to the launcher's standard error;
-//   standard input is /dev/null. The exit status is not examined.
+//   Result then holds what the shell wrote to standard output, at most its
+//   first kResultLimit bytes (the rest is read and thrown away, so the command
+//   never blocks on a full pipe), the same text at every read; standard error
+//   goes to the launcher's standard error; standard input is /dev/null. The
+//   exit status is not examined.
+// - StartAhead starts a command that a synchronous Execute will want, so that
+//   it runs while the launcher gets ready. It runs once: the first
+//   synchronous Execute of the process takes its output when it is of exactly
+//   the same text and comes within kTakeAheadWithin of the start, waiting for
+//   it to end if it has not (the 10 seconds count from the start ahead). Any
+//   other first Execute, and every later one, runs its own command, and the
+//   run started ahead is then ended (killed with its group while it still
+//   runs) and reaped. DropStartedAhead does the same for a run that nothing
+//   took; RuntimeExit calls it. A command that cannot be started ahead is
+//   left to the Execute that wants it.
 // - Mode 1 is asynchronous: Execute returns at once. The command's standard
 //   output and error are the launcher's own; nothing is collected, so Result
 //   stays empty and DataAvailable is never raised. Completed is raised on the
@@ -25,6 +37,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -38,6 +51,13 @@ class Shell : public PropertyObject {
 
   // The longest a synchronous command may run.
   static constexpr std::chrono::seconds kSynchronousLimit{10};
+  // The most of a synchronous command's output that Result holds.
+  static constexpr std::size_t kResultLimit = std::size_t{1} << 20;
+  // How long after its start a command started ahead may still be taken.
+  static constexpr std::chrono::seconds kTakeAheadWithin{5};
+
+  static void StartAhead(const std::string& command);
+  static void DropStartedAhead();
 
   Shell();
   ~Shell() override;

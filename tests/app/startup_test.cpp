@@ -2,14 +2,28 @@
 // registration, and the exit status.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QMessageBox>
 #include <QTimer>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
 
 #include "app/app.h"
 #include "app/dropfiles.h"
 #include "app/main_menu_bar.h"
+#include "app/open_descriptors.h"
 #include "app/startup.h"
 #include "platform/runtime.h"
+#include "platform/shell.h"
+#include "support/fake_record.h"
+#include "support/test_support.h"
 #include "window/main_window.h"
 
 namespace {
@@ -118,6 +132,45 @@ TEST(ExceptionHelperTest, AHandlerExceptionIsReportedAndTheLoopGoesOn) {
   EXPECT_NE(err.find("plain"), std::string::npos) << err;
 }
 
+// The path that runs where a window system is present, taken once under the
+// offscreen platform: the box is shown, not run modally, and the loop goes on.
+TEST(ExceptionHelperTest, TheErrorMessageBoxDoesNotBlockTheEventLoop) {
+  using namespace std::chrono_literals;
+  RuntimeSetExceptionHelper({&CallFunctionWithExceptionHandling, "( Ptr, Ptr ) as Object"});
+  ShowMessageBoxesOffscreenForTests(true);
+  // Should a box ever run modally, this ends it, so the test fails instead of hanging.
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [] {
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+  });
+  guard.start(3000);
+
+  testing::internal::CaptureStderr();
+  const auto started = std::chrono::steady_clock::now();
+  Dispatch([] { throw IOException("cannot open /x: Permission denied", 13); });
+  const auto took = std::chrono::steady_clock::now() - started;
+  testing::internal::GetCapturedStderr();
+  EXPECT_LT(took, 2s) << "the report waited for the box";
+
+  QMessageBox* box = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* b = qobject_cast<QMessageBox*>(w)) box = b;
+  }
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(box->isVisible());
+  EXPECT_EQ(box->windowModality(), Qt::NonModal);
+  EXPECT_TRUE(box->text().contains("IOException 13: cannot open /x: Permission denied"))
+      << box->text().toStdString();
+
+  bool fired = false;
+  QTimer::singleShot(10, [&] { fired = true; });
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return fired; }, 2s));
+  EXPECT_TRUE(box->isVisible()) << "the box stays while the loop runs on";
+  box->close();
+  ShowMessageBoxesOffscreenForTests(false);
+}
+
 class ExitStatusTest : public testing::Test {
  protected:
   void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
@@ -147,6 +200,43 @@ TEST_F(ExitStatusTest, StartUpEndedByAnExceptionExitsOne) {
         std::_Exit(RuntimeExit());
       },
       testing::ExitedWithCode(1), "NilObjectException 0: nil menu FileMenu");
+}
+
+// Start-up ended by an exception, so the opening never comes: the query
+// started ahead, still running, is ended with its group, reaped, and its
+// descriptors closed, and the status is still 1.
+TEST_F(ExitStatusTest, StartUpEndedByAnExceptionEndsTheQueryStartedAhead) {
+  EXPECT_EXIT(
+      {
+        testsupport::TempDir tmp;
+        const auto pidFile = tmp.path() / "pid";
+        const auto before = OpenDescriptors();
+        Shell::StartAhead("echo $$ > '" + pidFile.string() + "'; sleep 30 | cat");
+        std::set<std::string> ahead;
+        for (const auto& [fd, target] : OpenDescriptors()) {
+          if (!before.count(fd)) ahead.insert(target);
+        }
+        testsupport::PumpUntil([&] { return !testsupport::ReadFile(pidFile).empty(); });
+        const pid_t group = std::atoi(testsupport::ReadFile(pidFile).c_str());
+
+        setenv("ORVANDE_TEST_STARTUP_RAISES", "start-up failed", 1);
+        Main();
+        Dropfiles::pAny = nullptr;
+        MainMenuBar::_implicitInstance = nullptr;
+        const int status = RuntimeExit();
+
+        for (int i = 0; i < 100 && !testsupport::LiveGroupMembers(group).empty(); ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (group <= 0 || ahead.size() != 2) std::_Exit(3);
+        if (!testsupport::LiveGroupMembers(group).empty()) std::_Exit(4);
+        if (!testsupport::OwnZombies().empty()) std::_Exit(5);
+        for (const auto& [fd, target] : OpenDescriptors()) {
+          if (ahead.count(target)) std::_Exit(6);
+        }
+        std::_Exit(status);
+      },
+      testing::ExitedWithCode(1), "RuntimeException 0: start-up failed");
 }
 
 }  // namespace

@@ -4,7 +4,12 @@
 // TearDown, whether the test passed or not.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <cstdlib>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -31,13 +36,18 @@ class LauncherE2E : public ::testing::Test {
     e2e::EndWithShells(launcher_, box_.record());
   }
 
-  void Launch(const std::vector<std::string>& args = {}) {
+  void Launch(const std::vector<std::string>& args = {}) { LaunchWith(args, box_.Environment()); }
+
+  // With an environment of the test's own, and standard error to a
+  // descriptor when one is given.
+  void LaunchWith(const std::vector<std::string>& args, std::vector<std::string> env, int stderrFd = -1) {
     e2e::SpawnRequest request;
     request.argv = {ORVANDE_EXE};
     request.argv.insert(request.argv.end(), args.begin(), args.end());
-    request.env = box_.Environment();
+    request.env = std::move(env);
     request.stdoutPath = box_.out().string();
     request.stderrPath = box_.err().string();
+    request.stderrFd = stderrFd;
     launcher_ = e2e::Child(e2e::Spawn(request));
   }
 
@@ -182,5 +192,138 @@ TEST_P(FirstLaunch, OpensQuietlyAndStartsNothing) {
 INSTANTIATE_TEST_SUITE_P(E2E, FirstLaunch, ::testing::Values(true, false), [](const auto& info) {
   return std::string(info.param ? "ConfigFolderPresent" : "NoConfigFolder");
 });
+
+// --- the address query, started ahead of the window ---------------------------
+
+// No settings: the pushed Start saves the address the opening showed.
+TEST_F(LauncherE2E, AddressQueryRunsOnceAndItsAddressIsTheOneShown) {
+  Launch({"-automount"});
+  ASSERT_TRUE(e2e::WaitFor([&] { return !e2e::Slurp(box_.settingsFile()).empty(); }, kStartTimeout))
+      << Stderr();
+  WaitSettled();
+  EXPECT_EQ(box_.Lines(box_.ifconfigLog()).size(), 1u);
+  const std::string saved = e2e::Slurp(box_.settingsFile());
+  EXPECT_NE(saved.find("\"ipaddress\":\"192.0.2.77\""), std::string::npos) << saved;
+}
+
+// Start-up that ends by an exception: the process's status is 1, and a query
+// started ahead that still runs is ended with it.
+TEST_F(LauncherE2E, StartUpEndedByAnExceptionExitsOneAndEndsTheQueryStartedAhead) {
+  const auto pidFile = box_.root() / "ifconfig.pid";
+  e2e::Spit(box_.bin() / "ifconfig", "#!/bin/sh\necho $$ > '" + pidFile.string() + "'\nexec sleep 30\n",
+            true);
+  LaunchWith({}, box_.Environment({{"ORVANDE_TEST_STARTUP_RAISES", "start-up failed"}}));
+  auto status = launcher_.WaitExit(kStartTimeout);
+  ASSERT_TRUE(status.has_value()) << "the launcher did not end";
+  ASSERT_TRUE(WIFEXITED(*status)) << *status;
+  EXPECT_EQ(WEXITSTATUS(*status), 1);
+  EXPECT_EQ(box_.Lines(box_.err()),
+            (std::vector<std::string>{"orvande: unhandled RuntimeException 0: start-up failed"}));
+
+  // Killed before it got this far, or ended now.
+  if (!e2e::WaitFor([&] { return !e2e::Slurp(pidFile).empty(); }, 500ms)) return;
+  const pid_t query = static_cast<pid_t>(std::atol(e2e::Slurp(pidFile).c_str()));
+  auto gone = [&] {
+    auto st = e2e::ReadStat(query);
+    return !st || st->state == 'Z';
+  };
+  const bool ended = e2e::WaitFor(gone, 2s);
+  if (!ended) {
+    if (auto st = e2e::ReadStat(query)) kill(-st->pgrp, SIGKILL);
+  }
+  EXPECT_TRUE(ended) << "the query started ahead runs on";
+}
+
+// A query that writes without end: the opening ends it at the 10 s limit,
+// counted from the start, and the launcher keeps no more than a little of it.
+TEST_F(LauncherE2E, FloodingAddressQueryEndsAtTheLimitInLittleMemory) {
+  if (!e2e::fs::exists("/usr/bin/yes") && !e2e::fs::exists("/bin/yes"))
+    GTEST_SKIP() << "no yes(1) on this machine";
+  // The launcher's own peak with a quiet query, to tell the flood's share.
+  Launch();
+  WaitSettled();
+  const long long quietPeak = e2e::StatusKiB(launcher_.pid(), "VmHWM");
+  e2e::EndWithShells(launcher_, box_.record());
+
+  // Lines that every filter of the query lets through.
+  e2e::fs::remove(box_.ifconfigLog());
+  e2e::Spit(box_.bin() / "ifconfig",
+            "#!/bin/sh\necho ran >> '" + box_.ifconfigLog().string() +
+                "'\nexec yes 'inet 192.0.2.77 netmask 255.255.255.0'\n",
+            true);
+  const auto started = e2e::Clock::now();
+  Launch();
+  WaitSettled();
+  EXPECT_LT(e2e::Clock::now() - started, 10s + 3s) << "the opening outlasted the limit";
+  const long long peak = e2e::StatusKiB(launcher_.pid(), "VmHWM");
+  ASSERT_GT(quietPeak, 0);
+  ASSERT_GT(peak, 0);
+  EXPECT_LT(peak - quietPeak, 16 * 1024) << "KiB over the quiet launch's peak of " << quietPeak;
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(peak, 64 * 1024) << "KiB";
+#endif
+}
+
+// --- how the launcher itself fares ---------------------------------------------
+
+// As in `orvande 2>&1 >/dev/null | true`: the error report meets a pipe with
+// no reader, and the launcher goes on.
+TEST_F(LauncherE2E, SurvivesReportingToAStandardErrorWhoseReaderHasGone) {
+  box_.WriteSettings("{\"port\":\"1\"x");
+  int pipeFds[2];
+  ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+  LaunchWith({}, box_.Environment(), pipeFds[1]);
+  close(pipeFds[0]);
+  close(pipeFds[1]);
+  WaitSettled();
+  const auto status = launcher_.WaitExit(500ms);
+  EXPECT_FALSE(status.has_value()) << "the launcher ended, signal "
+                                   << (status && WIFSIGNALED(*status) ? WTERMSIG(*status) : 0);
+}
+
+// The environment with the window-system variables taken out.
+std::vector<std::string> WithoutDisplay(std::vector<std::string> env) {
+  std::erase_if(env, [](const std::string& e) {
+    for (const char* name : {"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY="}) {
+      if (e.rfind(name, 0) == 0) return true;
+    }
+    return false;
+  });
+  return env;
+}
+
+struct NoDisplayCase {
+  const char* name;
+  std::map<std::string, std::string> env;  // added after the display variables are gone
+};
+
+void PrintTo(const NoDisplayCase& c, std::ostream* os) { *os << c.name; }
+
+class NoDisplay : public LauncherE2E, public ::testing::WithParamInterface<NoDisplayCase> {};
+
+TEST_P(NoDisplay, SaysItNeedsAGraphicalSessionInOneLineAndExitsOne) {
+  if (e2e::fs::exists("/tmp/.X11-unix/X4711")) GTEST_SKIP() << "an X server answers on :4711 here";
+  std::vector<std::string> env = WithoutDisplay(box_.Environment());
+  for (const auto& [name, value] : GetParam().env) env.push_back(name + "=" + value);
+  LaunchWith({}, env);
+  auto status = launcher_.WaitExit(kStartTimeout);
+  ASSERT_TRUE(status.has_value()) << "the launcher did not end";
+  ASSERT_TRUE(WIFEXITED(*status)) << "status " << *status;
+  EXPECT_EQ(WEXITSTATUS(*status), 1);
+  const auto lines = box_.Lines(box_.err());
+  ASSERT_EQ(lines.size(), 1u) << Stderr();
+  EXPECT_NE(lines[0].find("graphical session"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("QT_QPA_PLATFORM=offscreen"), std::string::npos) << lines[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(E2E, NoDisplay,
+                         ::testing::Values(NoDisplayCase{"NoneNamed", {}},
+                                           NoDisplayCase{"X11NotAnswering", {{"DISPLAY", ":4711"}}},
+                                           NoDisplayCase{"WaylandNotAnswering",
+                                                         {{"WAYLAND_DISPLAY", "orvande-nowhere"},
+                                                          {"XDG_SESSION_TYPE", "wayland"}}},
+                                           NoDisplayCase{"X11PlatformNamedNotAnswering",
+                                                         {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":4711"}}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -225,6 +225,7 @@ struct SpawnRequest {
   std::string stdoutPath = "/dev/null";
   std::string stderrPath = "/dev/null";
   int stdoutFd = -1;  // when set, standard output goes there instead
+  int stderrFd = -1;  // when set, standard error goes there instead
 };
 
 inline pid_t Spawn(const SpawnRequest& request) {
@@ -236,7 +237,12 @@ inline pid_t Spawn(const SpawnRequest& request) {
   } else {
     posix_spawn_file_actions_addopen(&actions, 1, request.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   }
-  posix_spawn_file_actions_addopen(&actions, 2, request.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (request.stderrFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, request.stderrFd, 2);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 2, request.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  }
 
   std::vector<char*> argv, env;
   for (const auto& a : request.argv) argv.push_back(const_cast<char*>(a.c_str()));

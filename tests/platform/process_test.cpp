@@ -11,9 +11,11 @@
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/exceptions.h"
+#include "platform/open_descriptors.h"
 #include "platform/process_posix.h"
 #include "support/fake_record.h"
 #include "support/test_support.h"
@@ -24,12 +26,6 @@ using testsupport::FakesDir;
 namespace {
 
 std::string Quoted(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
-
-int OpenDescriptorCount() {
-  int n = 0;
-  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
-  return n - 1;  // the iterator's own
-}
 
 // The fake server under a name of its own: a "killall velmoor" that another
 // test runs at the same time cannot reach it.
@@ -74,13 +70,19 @@ struct OutputCase {
   int exitCode;
 };
 
-TEST_P(RunnerTest, CollectsWholeStandardOutputOfTheShell) {
+TEST_P(RunnerTest, CollectsStandardOutputOfTheShellUpToTheLimit) {
   const std::string emit = Quoted(FakesDir() / "emit");
+  constexpr std::size_t kMiB = 1 << 20;
+  ASSERT_EQ(process::kOutputKept, kMiB);
+  // Beyond the limit the output is read and thrown away: the writer is not
+  // held up and ends by itself with status 0, not by a broken pipe.
   const std::vector<OutputCase> cases = {
       {"failure keeps output", "echo hi; exit 7", "hi\n", 7},
       {"no final line end", "printf 'a b'", "a b", 0},
       {"stdin is empty", "cat; read line; echo \"[$line]\"", "[]\n", 0},
-      {"more than a pipe holds", emit + " 1 3000000", std::string(3000000, 'e'), 0},
+      {"more than a pipe holds", emit + " 1 1000000", std::string(1000000, 'e'), 0},
+      {"exactly the limit", emit + " 1 " + std::to_string(kMiB), std::string(kMiB, 'e'), 0},
+      {"past the limit", emit + " 1 3000000; echo lost", std::string(kMiB, 'e'), 0},
       {"silent", "true", "", 0},
   };
   for (const auto& c : cases) {
@@ -180,6 +182,57 @@ TEST_P(RunnerTest, LeavesNoDescriptorOpen) {
     close(child.stdoutFd);
   }
   EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+TEST_P(RunnerTest, ARunStartedEarlierCountsItsTimeOutFromItsStart) {
+  process::CapturedRun run("echo $$; sleep 30");
+  EndGroupLater(run.pid());
+  std::this_thread::sleep_for(1s);
+  const auto finishing = std::chrono::steady_clock::now();
+  auto r = run.Finish(1500ms);
+  EXPECT_TRUE(r.timedOut);
+  EXPECT_EQ(r.output, std::to_string(r.pid) + "\n");
+  // Counted from Finish, the time-out would come 1.5 s from here.
+  EXPECT_LT(std::chrono::steady_clock::now() - finishing, 1200ms);
+}
+
+// A run nobody finishes: a shell still running is killed with its whole
+// group; one that has ended is only reaped, so what it left in the
+// background runs on. Either way no zombie and no descriptor stays.
+TEST_P(RunnerTest, ARunDroppedUnfinishedLeavesNoZombieOrDescriptor) {
+  struct DropCase {
+    const char* name;
+    std::string command;
+    bool shellEndsFirst;
+  };
+  const std::vector<DropCase> cases = {
+      {"still running", "sleep 30 | cat", false},
+      {"ended, job in the background", "sleep 30 &", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int before = OpenDescriptorCount();
+    pid_t group = -1;
+    {
+      process::CapturedRun run(c.command);
+      group = run.pid();
+      EndGroupLater(group);
+      ASSERT_TRUE(testsupport::PumpUntil([&] {
+        auto st = testsupport::ReadProcStat(group);
+        return testsupport::LiveGroupMembers(group).size() >= 2 || (st && st->state == 'Z');
+      }));
+      if (c.shellEndsFirst) {
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return testsupport::ReadProcStat(group)->state == 'Z'; }));
+      }
+    }
+    EXPECT_TRUE(testsupport::OwnZombies().empty());
+    EXPECT_EQ(OpenDescriptorCount(), before);
+    if (c.shellEndsFirst) {
+      EXPECT_EQ(testsupport::LiveGroupMembers(group).size(), 1u);  // the job
+    } else {
+      EXPECT_TRUE(testsupport::PumpUntil([&] { return testsupport::LiveGroupMembers(group).empty(); }, 1s));
+    }
+  }
 }
 
 TEST(Runner, RefusesACommandHoldingNul) {

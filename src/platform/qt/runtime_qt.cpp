@@ -1,20 +1,23 @@
 // The runtime on Qt: the application object, the event loop, the exit
 // status and the dispatch point that keeps exceptions on our side of Qt.
 #include <QApplication>
+#include <QByteArray>
 #include <QMessageBox>
 #include <QString>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <utility>
 
 #include "platform/application.h"
 #include "platform/exceptions.h"
+#include "platform/process_posix.h"
 #include "platform/qt/window_impl.h"
 #include "platform/runtime.h"
-
-void RestoreChildSignalDefault();  // process_posix.cpp
+#include "platform/shell.h"
 
 namespace {
 
@@ -30,6 +33,7 @@ struct RuntimeState {
   std::thread::id mainThread;
   bool failed = false;
   int loopStatus = 0;
+  bool messageBoxesOffscreen = false;
 };
 
 RuntimeState& State() {
@@ -55,8 +59,50 @@ std::vector<std::string> ReadOwnArguments() {
 }
 
 bool HasWindowSystem() {
+  if (State().messageBoxesOffscreen) return true;
   const QString name = QGuiApplication::platformName();
   return name != "offscreen" && name != "minimal";
+}
+
+// Qt's messages while the application object is made are held back until it
+// stands: a window system that cannot be reached then gives one line of ours
+// and status 1, instead of Qt's several lines and an abort.
+struct HeldMessage {
+  QtMsgType type;
+  QByteArray category;
+  QString text;
+};
+
+std::vector<HeldMessage>& HeldMessages() {
+  static std::vector<HeldMessage> held;
+  return held;
+}
+
+[[noreturn]] void EndWithoutWindowSystem() {
+  std::fputs(
+      "orvande: needs a graphical session to show its window, and none could be reached; "
+      "QT_QPA_PLATFORM=offscreen runs it without one\n",
+      stderr);
+  std::fflush(stderr);
+  Shell::DropStartedAhead();
+  // Not exit(): the half-made application object must not be torn down.
+  std::_Exit(1);
+}
+
+void HoldWhileStarting(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  // Qt's only fatal message here is that no platform plugin could start.
+  if (type == QtFatalMsg) EndWithoutWindowSystem();
+  HeldMessages().push_back({type, QByteArray(context.category), text});
+}
+
+QApplication* MakeApplication(int& argc, char** argv) {
+  QtMessageHandler previous = qInstallMessageHandler(HoldWhileStarting);
+  auto* app = new QApplication(argc, argv);
+  qInstallMessageHandler(previous);
+  for (const HeldMessage& m : std::exchange(HeldMessages(), {})) {
+    qt_message_output(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category.constData()), m.text);
+  }
+  return app;
 }
 
 // Runs a callback through the registered exception helper, or directly
@@ -95,20 +141,23 @@ SystemClass& System() {
   return system;
 }
 
+void RuntimePrepareProcess() { process::SetLauncherSignals(); }
+
 void RuntimeInit() {
   auto& s = State();
   s.mainThread = std::this_thread::get_id();
-  RestoreChildSignalDefault();
+  RuntimePrepareProcess();
   s.arguments = ReadOwnArguments();
   s.argvStorage = s.arguments;
   for (auto& a : s.argvStorage) s.argv.push_back(a.data());
   s.argv.push_back(nullptr);
   s.argc = static_cast<int>(s.argvStorage.size());
-  s.app = new QApplication(s.argc, s.argv.data());
+  s.app = MakeApplication(s.argc, s.argv.data());
 }
 
 int RuntimeExit() {
   auto& s = State();
+  Shell::DropStartedAhead();
   ReleaseWindows();
   s.appObject.reset();
   delete s.app;
@@ -122,7 +171,13 @@ void Application::SetSupportsHiDPI(bool) {
   // Qt 6 always scales for high-resolution screens.
 }
 
-void RuntimeInitExternalClasses() {}
+void RuntimeInitExternalClasses() {
+  // For the end-to-end tests only: nothing a user can do makes start-up
+  // raise, and they need the real program's start-up to end that way.
+  if (const char* text = std::getenv("ORVANDE_TEST_STARTUP_RAISES"); text && *text) {
+    throw RuntimeException(text);
+  }
+}
 
 void InitPluginEntrypoints() {
   // The shell is built in; there is nothing to load.
@@ -159,6 +214,8 @@ void ReportException(std::exception_ptr error) {
     box->show();
   }
 }
+
+void ShowMessageBoxesOffscreenForTests(bool on) { State().messageBoxesOffscreen = on; }
 
 void UnhandledException(std::exception_ptr error) {
   State().failed = true;
