@@ -14,15 +14,14 @@ namespace design {
 // lacks, so sbin is searched after PATH; where there is no ifconfig,
 // "ip -4 addr" has the same "inet" lines. The address is the word after
 // "inet", less the "addr:" of old net-tools or the "/24" of ip; a word that
-// is no address is passed over. The shell reads the words itself (set -f
-// keeps it from globbing them), so a run costs two processes: the shell and
-// the tool.
+// is no address is passed over. The shell reads the lines itself as they
+// come and stops at the first address, so a tool that writes without end
+// costs no memory: three processes, the shell, the tool and the reading loop.
 inline const std::string kAddressQuery =
-    "PATH=$PATH:/sbin:/usr/sbin; set -f; p=; "
-    "for w in $(if command -v ifconfig >/dev/null; then ifconfig; else ip -4 addr; fi); do "
-    "if [ \"$p\" = inet ]; then a=${w#addr:}; a=${a%%/*}; "
-    "case $a in 127.*|169.254.*|*[!0-9.]*) ;; [0-9]*.*.*.*) printf 'inet %s' \"$a\"; exit;; esac; fi; "
-    "p=$w; done";
+    "PATH=$PATH:/sbin:/usr/sbin; "
+    "if command -v ifconfig >/dev/null; then ifconfig; else ip -4 addr; fi | "
+    "while read -r w a r; do [ \"$w\" = inet ] || continue; a=${a#addr:}; a=${a%%/*}; "
+    "case $a in 127.*|169.254.*|*[!0-9.]*) ;; [0-9]*.*.*.*) printf 'inet %s' \"$a\"; break;; esac; done";
 
 struct Geometry {
   std::int32_t left, top, width, height, tabIndex;

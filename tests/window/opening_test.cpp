@@ -154,6 +154,21 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"OneBlank", "", "printf ' '", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// An ifconfig that goes on writing after its first address: the query takes
+// the address as it comes instead of waiting for an end that never comes
+// (and holding all of it meanwhile).
+TEST_F(OpeningTest, AddressOfAToolThatWritesWithoutEndIsTakenAsItComes) {
+  if (!std::filesystem::exists("/usr/bin/yes") && !std::filesystem::exists("/bin/yes"))
+    GTEST_SKIP() << "no yes(1) on this machine";
+  testsupport::WriteFile(bin_->path() / "ifconfig",
+                         "#!/bin/sh\necho '        inet 10.1.2.3  netmask 255.0.0.0'\n"
+                         "exec yes '        inet6 fe80::1  prefixlen 64'\n",
+                         true);
+  MainWindow& w = Open();
+  EXPECT_EQ(w.IPAddress()->Text(), "10.1.2.3");
+  EXPECT_EQ(w.Label1()->Text(), "");
+}
+
 TEST_F(OpeningTest, OutputWithoutBlankEndsTheOpeningReported) {
   // Settings that would start the server, to show that they are never read.
   WriteSettings(SettingsText("10.9.8.7", "4000", Fakes(), share_.str(), "Yes"));
