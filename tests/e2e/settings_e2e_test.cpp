@@ -7,6 +7,8 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -286,6 +288,39 @@ INSTANTIATE_TEST_SUITE_P(
                       PlaceCase{"HomeMissing", Place::HomeMissing, "", "@/gone/home/.config"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Starts the launcher with -automount in the environment given; as user
+// nobody when asked; with standIn, in a mount namespace of its own where
+// that folder stands over the home folder, so the real one stays untouched.
+void LaunchWithoutHome(e2e::Child& launcher, const e2e::Sandbox& box, const std::vector<std::string>& env,
+                       bool asNobody, const fs::path& standIn, const std::string& home) {
+  std::vector<char*> argv = {const_cast<char*>(ORVANDE_EXE), const_cast<char*>("-automount"), nullptr};
+  std::vector<char*> envp;
+  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  const int out = open(box.out().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int err = open(box.err().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(out, 0);
+  ASSERT_GE(err, 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    int in = open("/dev/null", O_RDONLY);
+    if (in < 0 || dup2(in, 0) < 0) _exit(126);
+    if (!standIn.empty() &&
+        (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+         mount(standIn.c_str(), home.c_str(), nullptr, MS_BIND, nullptr) != 0)) {
+      _exit(124);
+    }
+    if (asNobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(125);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(out);
+  close(err);
+  ASSERT_GT(pid, 0);
+  launcher = e2e::Child(pid);
+}
+
 // HOME and XDG_CONFIG_HOME both unset: the home folder is the password
 // database's, as other desktop programs take it. Root's real home must not
 // be written in, so as root the launcher runs as user nobody, whose home
@@ -326,27 +361,7 @@ TEST_F(SettingsE2E, HomeUnsetTakesThePasswordDatabasesHome) {
     }
   }
 
-  std::vector<char*> argv = {const_cast<char*>(ORVANDE_EXE), const_cast<char*>("-automount"), nullptr};
-  std::vector<char*> envp;
-  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  const int out = open(box_.out().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const int err = open(box_.err().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  ASSERT_GE(out, 0);
-  ASSERT_GE(err, 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-    int in = open("/dev/null", O_RDONLY);
-    if (in < 0 || dup2(in, 0) < 0) _exit(126);
-    if (asNobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(125);
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
-  close(out);
-  close(err);
-  ASSERT_GT(pid, 0);
-  launcher_ = e2e::Child(pid);
+  LaunchWithoutHome(launcher_, box_, env, asNobody, {}, home);
 
   ASSERT_TRUE(e2e::WaitFor([&] { return Settled(); }, kStartTimeout)) << Stderr();
   std::this_thread::sleep_for(300ms);
@@ -371,6 +386,34 @@ TEST_F(SettingsE2E, HomeUnsetTakesThePasswordDatabasesHome) {
                                                file.string() + "; the settings were not saved)"}))
       << Stderr();
   EXPECT_FALSE(fs::exists(data));
+}
+
+// As root the test above cannot show the save itself without writing in
+// root's real home; here a folder of the sandbox stands over that home in
+// a mount namespace of the launcher's own, and the save lands in it.
+TEST_F(SettingsE2E, HomeUnsetSavesUnderThePasswordDatabasesHome) {
+  if (geteuid() != 0) GTEST_SKIP() << "not root: HomeUnsetTakesThePasswordDatabasesHome saves in the real home";
+  struct passwd* entry = getpwuid(0);
+  if (!entry || !entry->pw_dir || entry->pw_dir[0] != '/') GTEST_SKIP() << "no home in the password database";
+  const std::string home = entry->pw_dir;
+  if (!fs::is_directory(home)) GTEST_SKIP() << "root's home " << home << " is no folder";
+  const fs::path standIn = box_.root() / "home";
+  fs::create_directory(standIn);
+  const bool realHadSettings = fs::exists(fs::path(home) / ".config" / "ORVANDE");
+
+  LaunchWithoutHome(launcher_, box_, Without(box_.Environment(), {"HOME", "XDG_CONFIG_HOME"}), false, standIn,
+                    home);
+  const bool settled = e2e::WaitFor([&] { return !launcher_.Running() || Settled(); }, kStartTimeout);
+  const auto status = launcher_.Poll();
+  if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == 124) {
+    GTEST_SKIP() << "no mount namespace of its own may be made here";
+  }
+  ASSERT_TRUE(settled && !status) << Stderr();
+  const fs::path file = standIn / ".config" / "ORVANDE" / "ORVANDE.json";
+  ASSERT_TRUE(e2e::WaitFor([&] { return fs::exists(file); }, 5s)) << Stderr();
+  EXPECT_EQ(e2e::Slurp(file), FirstAutomountSave());
+  EXPECT_EQ(Stderr().find("orvande: unhandled"), std::string::npos) << Stderr();
+  EXPECT_EQ(fs::exists(fs::path(home) / ".config" / "ORVANDE"), realHadSettings) << "root's real home was touched";
 }
 
 }  // namespace
