@@ -27,13 +27,14 @@ constexpr std::size_t kMaxChars = kNone - 1;
 enum class Kind : unsigned char { Object, Array, String, Number, True, False, Null, Dropped };
 
 // A member's name and a string's or number's text stand one after the other
-// in Tree::chars: the name at `at`, the text right after it.
+// in Tree::chars: the name at `at`, the text right after it. Every field is
+// given where a node is made, so that blocks of nodes need no clearing.
 struct Node {
-  Index at = 0;
-  Index name_len = 0;
-  Index value = kNone;  // a string's or number's length; a container's first child
-  Index next = kNone;   // the next sibling
-  Kind kind = Kind::Null;
+  Index at;
+  Index name_len;
+  Index value;  // a string's or number's length; a container's first child, or kNone
+  Index next;   // the next sibling, or kNone
+  Kind kind;
 };
 
 bool IsContainer(Kind k) { return k == Kind::Object || k == Kind::Array; }
@@ -53,7 +54,7 @@ class NodeStore {
     if (size_ < kBlock) {
       if (size_ == first_cap_) GrowFirst();
     } else if ((size_ & kMask) == 0) {
-      blocks_.push_back(std::make_unique<Node[]>(kBlock));
+      blocks_.push_back(std::make_unique_for_overwrite<Node[]>(kBlock));
     }
     (*this)[size_] = n;
     return size_++;
@@ -65,7 +66,7 @@ class NodeStore {
 
   void GrowFirst() {
     const Index cap = first_cap_ ? first_cap_ * 2 : 8;
-    auto bigger = std::make_unique<Node[]>(cap);
+    auto bigger = std::make_unique_for_overwrite<Node[]>(cap);
     if (blocks_.empty()) {
       blocks_.push_back(std::move(bigger));
     } else {
@@ -100,7 +101,19 @@ class Chars {
   void Append(const char* p, std::size_t n) {
     if (n == 0) return;
     if (n > room_) MakeRoom(n);
-    std::memcpy(write_, p, n);
+    if (n <= 16) {  // most runs are short: two overlapping copies of fixed size
+      if (n >= 8) {
+        std::memcpy(write_, p, 8);
+        std::memcpy(write_ + n - 8, p + n - 8, 8);
+      } else if (n >= 4) {
+        std::memcpy(write_, p, 4);
+        std::memcpy(write_ + n - 4, p + n - 4, 4);
+      } else {
+        for (std::size_t i = 0; i < n; ++i) write_[i] = p[i];
+      }
+    } else {
+      std::memcpy(write_, p, n);
+    }
     write_ += n;
     end_ += n;
     room_ -= n;
