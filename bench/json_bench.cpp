@@ -23,6 +23,8 @@
 // `read_reused` leaves the allocator alone: glibc then keeps the memory of
 // the small sizes for the next round but gives the large blocks of the large
 // sizes back, so that only the large sizes pay for fresh pages there.
+// `faults` and `reused_faults` count those fresh pages: minor page faults
+// in a round, per MB of text.
 #include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -160,16 +162,28 @@ struct Figures {
 
 std::size_t g_sink = 0;
 
-double ReadSeconds(const std::string& text, const std::string& name, int rounds, bool fresh) {
+long MinorFaults() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_minflt;
+}
+
+// The best time of a round of reading, and the page faults of a round on
+// average: the pages that the round took fresh from the system.
+double ReadSeconds(const std::string& text, const std::string& name, int rounds, bool fresh, double& faults) {
   double best = 1e30;
+  long total = 0;
   for (int i = 0; i < rounds; ++i) {
     if (fresh) malloc_trim(0);
+    const long before = MinorFaults();
     auto start = Clock::now();
     auto item = std::make_unique<JSONItem>(text);
     g_sink += item->Value(name).size();
     double s = std::chrono::duration<double>(Clock::now() - start).count();
+    total += MinorFaults() - before;
     if (s < best) best = s;
   }
+  faults = static_cast<double>(total) / rounds;
   return best;
 }
 
@@ -184,7 +198,7 @@ bool RunCase(bool nested, std::size_t megabytes, Figures& f) {
   std::size_t members = 0;
   const std::string text = MakeText(nested, target, members);
   const double mb = static_cast<double>(text.size()) / kMB;
-  const int rounds = megabytes >= 50 ? 5 : megabytes >= 10 ? 8 : 30;
+  const int rounds = 9;  // the same at every size, so that no size has more tries at a quiet moment
   const std::string last = Name(members - 1);
   const std::string last_value = nested ? std::string() : Value(members - 1, false);
 
@@ -204,8 +218,9 @@ bool RunCase(bool nested, std::size_t megabytes, Figures& f) {
   if (read_members != members) return Fail("the read gave another number of members");
   if (!found) return Fail("the last member did not read back");
 
-  const double read_s = ReadSeconds(text, last, rounds, true);
-  const double reused_s = ReadSeconds(text, last, rounds, false);
+  double faults = 0, reused_faults = 0;
+  const double read_s = ReadSeconds(text, last, rounds, true, faults);
+  const double reused_s = ReadSeconds(text, last, rounds, false, reused_faults);
 
   JSONItem item(text);
   std::string written;
@@ -226,10 +241,11 @@ bool RunCase(bool nested, std::size_t megabytes, Figures& f) {
   f.peak_x = static_cast<double>(peak) / static_cast<double>(text.size());
   std::printf(
       "shape %s size %zu MB text_bytes %zu B members %zu count read %.1f MB/s "
-      "read_time %.2f ms/MB read_reused %.1f MB/s read_reused_time %.2f ms/MB "
-      "peak %.2f x_text peak_own %.2f x_text peak_heap %.1f MiB rss %.1f MiB write %.1f MB/s",
-      nested ? "nested" : "flat", megabytes, text.size(), members, mb / read_s, f.read_ms_per_mb,
-      mb / reused_s, f.reused_ms_per_mb, f.peak_x,
+      "read_time %.2f ms/MB faults %.0f 1/MB read_reused %.1f MB/s read_reused_time %.2f ms/MB "
+      "reused_faults %.0f 1/MB peak %.2f x_text peak_own %.2f x_text peak_heap %.1f MiB rss %.1f MiB write "
+      "%.1f MB/s",
+      nested ? "nested" : "flat", megabytes, text.size(), members, mb / read_s, f.read_ms_per_mb, faults / mb,
+      mb / reused_s, f.reused_ms_per_mb, reused_faults / mb, f.peak_x,
       static_cast<double>(peak - before) / static_cast<double>(text.size()),
       static_cast<double>(peak) / (1 << 20), static_cast<double>(usage.ru_maxrss) / 1024, mb / write_s);
   if (!nested) std::printf(" set %.3g 1/s", set_per_s);
