@@ -20,11 +20,12 @@
 // timed. `read` runs each round on memory fresh from the system, as the
 // launcher's one read per start does: malloc_trim hands back, untimed, what
 // the round before freed, so every size pays for the pages it touches.
-// `read_reused` leaves the allocator alone: glibc then keeps the memory of
-// the small sizes for the next round but gives the large blocks of the large
-// sizes back, so that only the large sizes pay for fresh pages there.
-// `faults` and `reused_faults` count those fresh pages: minor page faults
-// in a round, per MB of text.
+// `read_reused` leaves the allocator alone: what glibc keeps for the next
+// round then depends on the sizes of the blocks freed (the largest go back to
+// the system at once), so a reader that takes its memory in blocks as large
+// as the text pays for fresh pages at the large sizes only. `faults` and
+// `reused_faults` count the fresh pages: minor page faults in a round, per
+// MB of text.
 #include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
