@@ -12,6 +12,11 @@
 // value is ignored. Malformed text raises JSONException with the error
 // number and a message that ends in " at position N" (the byte offset where
 // the error was found) when N > 0. Nesting depth costs memory, never stack.
+//
+// Cost: reading takes time and memory in proportion to the text's size, an
+// object of any number of members included; a large object's members are
+// found by hash. An object holds at most about 4 GiB of names and texts: a
+// longer text, or a set that would pass that, raises std::length_error.
 #pragma once
 
 #include <cstddef>

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "settings/json.h"
 
@@ -52,6 +53,79 @@ TEST(JSONRead, DuplicateNamesKeepTheFirstPlaceAndTheLastValue) {
   EXPECT_EQ(JSONItem(many.ToString()).ToString(), many.ToString());
 }
 
+// Objects of every size the reader treats apart: names compared one by one,
+// sorted in one part, sorted in parts. Names of many lengths (the empty one
+// among them, and names that differ in one byte only), given twice or more,
+// with values of every kind; the expected text comes from a plain model.
+TEST(JSONRead, LargeObjectsKeepTheFirstPlaceAndTheLastValueOfEachName) {
+  struct Case {
+    int members, names;
+  } cases[] = {{9, 9},
+               {12, 5},
+               {100, 40},
+               {2048, 2000},
+               {5000, 1000},
+               {40000, 30000},
+               // enough names that a few pairs share a 32-bit hash, whatever the hash
+               {260000, 250000}};
+  auto name_of = [](int id) {
+    if (id == 0) return std::string();
+    std::string name(static_cast<std::size_t>(id % 19), 'a' + id % 26);
+    return name + "#" + std::to_string(id);
+  };
+  auto value_of = [](int k) {
+    switch (k % 5) {
+      case 0:
+        return "\"v" + std::to_string(k) + "\"";
+      case 1:
+        return std::to_string(k);
+      case 2:
+        return std::string(k % 2 ? "true" : "false");
+      case 3:
+        return "{\"k\":[" + std::to_string(k) + ",null]}";
+      default:
+        return std::string("null");
+    }
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.members);
+    // The first `names` members give each name once, in a shuffled order;
+    // the others give them again.
+    std::vector<int> first_at(static_cast<std::size_t>(c.names), -1), order;
+    std::vector<std::string> last(static_cast<std::size_t>(c.names));
+    std::string text = "{";
+    for (int k = 0; k < c.members; ++k) {
+      const int id = k < c.names ? static_cast<int>((k * 7919L) % c.names) : (k * 31 + 7) % c.names;
+      if (first_at[id] < 0) {
+        first_at[id] = k;
+        order.push_back(id);
+      }
+      last[id] = value_of(k);
+      text += (k ? ",\"" : "\"") + name_of(id) + "\":" + last[id];
+    }
+    text += "}";
+    std::string expected = "{";
+    for (int id : order) expected += (expected.size() > 1 ? ",\"" : "\"") + name_of(id) + "\":" + last[id];
+    expected += "}";
+
+    JSONItem item(text);
+    EXPECT_EQ(item.Count(), static_cast<std::size_t>(c.names));
+    EXPECT_TRUE(item.ToString() == expected);
+    for (int id = 0; id < c.names; ++id) {
+      const std::string want = last[id] == "null"   ? ""
+                               : last[id][0] == '"' ? last[id].substr(1, last[id].size() - 2)
+                                                    : last[id];
+      ASSERT_EQ(item.Value(name_of(id)), want) << id;
+    }
+    EXPECT_THROW((void)item.Value("#"), KeyNotFoundException);
+    EXPECT_THROW((void)item.Value(name_of(c.names)), KeyNotFoundException);
+
+    // The same object one level down.
+    JSONItem outer("{\"o\":" + text + ",\"o2\":1}");
+    EXPECT_TRUE(outer.Value("o") == expected);
+  }
+}
+
 TEST(JSONRead, EmptyOrBlankTextIsAnEmptyObject) {
   for (const char* text : {"", " ", "\t\r\n  \n"}) {
     JSONItem item(text);
@@ -69,9 +143,13 @@ TEST(JSONRead, StringEscapes) {
       {"\\\"\\\\\\/", "\"\\/"},
       {"\\b\\f\\n\\r\\t", "\b\f\n\r\t"},
       {"\\u0041\\u00e9\\u00E9\\u20ac", "A\xc3\xa9\xc3\xa9\xe2\x82\xac"},
+      // the bounds of the two- and three-byte forms
+      {"\\u007f\\u0080", "\x7f\xc2\x80"},
+      {"\\u07ff\\u0800", "\xdf\xbf\xe0\xa0\x80"},
+      {"\\uffff", "\xef\xbf\xbf"},
       {"a\\u0000b", std::string("a\0b", 3)},
       {"\\ud83d\\ude00", "\xf0\x9f\x98\x80"},  // a surrogate pair is one character
-      {"\\ud83dx", "\xef\xbf\xbdx"},            // a lone surrogate cannot be UTF-8
+      {"\\ud83dx", "\xef\xbf\xbdx"},           // a lone surrogate cannot be UTF-8
       {"\\ude00\\ud83d", "\xef\xbf\xbd\xef\xbf\xbd"},
       {"\\uZZZZ\\u12g4", "\\uZZZZ\\u12g4"},  // not hex: kept as it stands
       {"raw\x01\ttab\nline", "raw\x01\ttab\nline"},

@@ -1,12 +1,12 @@
 // The settings text as written: its exact form, the escaping of names and
 // values, and that what is written reads back unchanged.
+#include "settings/json.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
-
-#include "settings/json.h"
 
 namespace {
 
@@ -63,6 +63,116 @@ TEST(JSONWrite, ReplacingAReadObjectMemberDropsItsContent) {
   JSONItem item("{\"a\":{\"x\":[1,2]},\"b\":true}");
   item.Value("a", "plain");
   EXPECT_EQ(item.ToString(), "{\"a\":\"plain\",\"b\":true}");
+}
+
+// Members set one by one, beyond the few that are searched one by one, on a
+// new object and on one read from a text: each set replaces the value of its
+// name in place, whatever the values' lengths, and new names come last.
+TEST(JSONWrite, SettingManyMembersKeepsTheirOrderAndTheirLastValues) {
+  for (const int members : {9, 20, 3000, 30000}) {
+    for (const bool read : {false, true}) {
+      SCOPED_TRACE(std::to_string(members) + (read ? " read" : " new"));
+      std::vector<std::string> names, values;
+      std::string text = "{";
+      for (int k = 0; k < members; ++k) {
+        names.push_back("m" + std::string(static_cast<std::size_t>(k % 11), '_') + std::to_string(k));
+        values.push_back(std::to_string(k));
+        if (read) text += (k ? ",\"" : "\"") + names[k] + "\":\"" + values[k] + "\"";
+      }
+      JSONItem item(read ? text + "}" : std::string());
+      if (!read) {
+        for (int k = 0; k < members; ++k) item.Value(names[k], values[k]);
+      }
+      // Longer, shorter and empty values, and as many new names again.
+      for (int k = 0; k < members; k += 3) values[k] += std::string(static_cast<std::size_t>(k % 50), 'L');
+      for (int k = 1; k < members; k += 3) values[k] = values[k].substr(0, 1);
+      for (int k = 2; k < members; k += 9) values[k].clear();
+      for (int k = 0; k < members; ++k) {
+        if (k % 3 != 2 || k % 9 == 2) item.Value(names[k], values[k]);
+        names.push_back("new" + std::to_string(k));
+        values.push_back(std::string(static_cast<std::size_t>(k % 7), 'n'));
+        item.Value(names.back(), values.back());
+      }
+      ASSERT_EQ(item.Count(), names.size());
+      std::string expected = "{";
+      for (std::size_t k = 0; k < names.size(); ++k) {
+        ASSERT_EQ(item.Value(names[k]), values[k]) << names[k];
+        expected += (k ? ",\"" : "\"") + names[k] + "\":\"" + values[k] + "\"";
+      }
+      EXPECT_TRUE(item.ToString() == expected + "}");
+      EXPECT_THROW((void)item.Value("m"), KeyNotFoundException);
+    }
+  }
+}
+
+// A value set again and again, longer each time, leaves older texts behind
+// that are given back now and then; every other member stays as it was.
+TEST(JSONWrite, SettingAValueAgainAndAgainKeepsEveryMember) {
+  JSONItem item("{\"a\":\"1\",\"b\":[true,{\"c\":\"\\/x\"}],\"d\":-2.5,\"e\":\"\"}");
+  std::string value;
+  for (int i = 0; i < 3000; ++i) {
+    value += static_cast<char>('a' + i % 26);
+    item.Value(i % 2 ? "a" : "e", value);
+    item.Value("f" + std::to_string(i % 3), std::to_string(i));
+  }
+  EXPECT_EQ(item.Value("a"), value);
+  EXPECT_EQ(item.Value("e"), value.substr(0, value.size() - 1));
+  EXPECT_EQ(item.Value("b"), "[true,{\"c\":\"\\/x\"}]");
+  EXPECT_EQ(item.Value("d"), "-2.5");
+  EXPECT_EQ(item.ToString(), "{\"a\":\"" + value + "\",\"b\":[true,{\"c\":\"\\/x\"}],\"d\":-2.5,\"e\":\"" +
+                                 value.substr(0, value.size() - 1) +
+                                 "\",\"f0\":\"2997\",\"f1\":\"2998\",\"f2\":\"2999\"}");
+}
+
+// Names and texts of every length around the size of the reader's blocks
+// of characters, and many middling ones that fill block after block; each
+// with escapes, in objects and in arrays.
+TEST(JSONRead, LongNamesAndTextsReadBackWhole) {
+  auto long_text = [](std::size_t n) {
+    std::string s;
+    for (std::size_t i = 0; s.size() < n; ++i) s += i % 64 ? static_cast<char>('a' + i % 26) : '\n';
+    if (n > 2) s.replace(n / 2, 2, "\xc3\xa9");
+    s.resize(n);
+    return s;
+  };
+  auto quoted = [](const std::string& s) {  // as the writer puts it between the quotes
+    JSONItem one;
+    one.Value("k", s);
+    const std::string text = one.ToString();
+    return text.substr(5, text.size() - 6);
+  };
+  for (const std::size_t n : {0u, 1u, 255u, 256u, 257u, 262143u, 262144u, 262145u, 600000u, 1100000u}) {
+    SCOPED_TRACE(n);
+    JSONItem item;
+    item.Value("before", "b/");
+    item.Value(long_text(n), long_text(n + 3));
+    item.Value("after", long_text(n / 2));
+    const std::string text = item.ToString();
+    JSONItem back(text);
+    EXPECT_EQ(back.Count(), 3u);
+    EXPECT_TRUE(back.Value(long_text(n)) == long_text(n + 3));
+    EXPECT_TRUE(back.Value("after") == long_text(n / 2));
+    EXPECT_EQ(back.Value("before"), "b/");
+    EXPECT_TRUE(back.ToString() == text);
+    const std::string array = "[" + quoted(long_text(n)) + ",\"x\"," + quoted(long_text(n + 3)) + "]";
+    EXPECT_TRUE(JSONItem(array).ToString() == array);
+  }
+
+  JSONItem many;
+  std::string array = "[";
+  for (int k = 0; k < 3000; ++k) {
+    const std::string value = long_text(static_cast<std::size_t>(k % 1500));
+    many.Value(std::to_string(k), value);
+    array += (k ? "," : "") + quoted(value);
+  }
+  array += "]";
+  const std::string text = many.ToString();
+  JSONItem back(text);
+  for (int k = 0; k < 3000; ++k) {
+    ASSERT_TRUE(back.Value(std::to_string(k)) == long_text(static_cast<std::size_t>(k % 1500))) << k;
+  }
+  EXPECT_TRUE(back.ToString() == text);
+  EXPECT_TRUE(JSONItem(array).ToString() == array);
 }
 
 struct EscapeCase {
@@ -140,14 +250,14 @@ TEST(JSONWrite, EveryCodePointOfTheRangesIsEscaped) {
   // The table above checks the bounds; this checks every member of each range.
   for (char32_t cp = 0; cp <= 0xFFFF; ++cp) {
     if (cp >= 0xD800 && cp <= 0xDFFF) continue;  // no UTF-8 form
-    if (cp == '"' || cp == '\\' || cp == '/' || cp == '\b' || cp == '\f' || cp == '\n' ||
-        cp == '\r' || cp == '\t') {
+    if (cp == '"' || cp == '\\' || cp == '/' || cp == '\b' || cp == '\f' || cp == '\n' || cp == '\r' ||
+        cp == '\t') {
       continue;  // the short forms, in the table above
     }
     const bool escaped = cp <= 0x1F || cp == 0x7F || cp == 0xAD || (cp >= 0x600 && cp <= 0x604) ||
-                         cp == 0x70F || cp == 0x17B4 || cp == 0x17B5 ||
-                         (cp >= 0x200C && cp <= 0x200F) || (cp >= 0x2028 && cp <= 0x202F) ||
-                         (cp >= 0x2060 && cp <= 0x206F) || cp == 0xFEFF || cp >= 0xFFF0;
+                         cp == 0x70F || cp == 0x17B4 || cp == 0x17B5 || (cp >= 0x200C && cp <= 0x200F) ||
+                         (cp >= 0x2028 && cp <= 0x202F) || (cp >= 0x2060 && cp <= 0x206F) || cp == 0xFEFF ||
+                         cp >= 0xFFF0;
     JSONItem item;
     item.Value("k", Utf8(cp));
     const std::string inner = item.ToString().substr(6, item.ToString().size() - 8);
