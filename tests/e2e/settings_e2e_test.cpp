@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "e2e/launcher_sandbox.h"
+#include "support/posix_support.h"
 #include "support/test_support.h"
 
 #ifndef ORVANDE_EXE
@@ -34,7 +35,8 @@ namespace fs = std::filesystem;
 
 // Generous: the sanitizer build starts the launcher several times slower.
 constexpr milliseconds kStartTimeout = 30s;
-constexpr uid_t kNobody = 65534;
+using testsupport::BecomeNobody;
+using testsupport::kNobody;
 
 // One comma missing, as a hand edit leaves it.
 const std::string kMissingComma =
@@ -311,7 +313,7 @@ void LaunchWithoutHome(e2e::Child& launcher, const e2e::Sandbox& box, const std:
          mount(standIn.c_str(), home.c_str(), nullptr, MS_BIND, nullptr) != 0)) {
       _exit(124);
     }
-    if (asNobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(125);
+    if (asNobody && !BecomeNobody()) _exit(125);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }

@@ -17,46 +17,18 @@
 #include <vector>
 
 #include "platform/folderitem.h"
+#include "support/posix_support.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
+using testsupport::kNobody;
+using testsupport::ModeOf;
 using testsupport::ReadFile;
+using testsupport::ScopedEnv;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
-
-constexpr uid_t kNobody = 65534;
-
-unsigned ModeOf(const fs::path& p) {
-  struct stat st;
-  if (::stat(p.c_str(), &st) != 0) return ~0u;
-  return st.st_mode & 07777;
-}
-
-// Sets or unsets an environment variable for one test and puts it back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 class ScopedUmask {
  public:
@@ -244,7 +216,7 @@ TEST_P(ApplicationDataPasswd, FallsBackToThePasswordDatabasesHome) {
   }
   pid_t pid = ::fork();
   if (pid == 0) {
-    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+    if (::geteuid() == 0 && !testsupport::BecomeNobody()) {
       ::_exit(10);
     }
     struct passwd* entry = ::getpwuid(::getuid());
@@ -436,7 +408,7 @@ TEST(FolderItemRequireFolder, ReportsTheApplicationDataFolderThatCouldNotBeMade)
   // Root passes every permission check: the making runs as user nobody.
   pid_t pid = ::fork();
   if (pid == 0) {
-    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+    if (::geteuid() == 0 && !testsupport::BecomeNobody()) {
       ::_exit(10);
     }
     ScopedEnv xdg("XDG_CONFIG_HOME", xdgPath);
@@ -603,7 +575,7 @@ TEST(FolderItemSetAside, AFolderThatCannotBeWrittenRaisesAndLeavesTheFile) {
   const std::string path = (folder / "ORVANDE.json").string();
   pid_t pid = ::fork();
   if (pid == 0) {
-    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+    if (::geteuid() == 0 && !testsupport::BecomeNobody()) {
       ::_exit(10);
     }
     FolderItem item(path);

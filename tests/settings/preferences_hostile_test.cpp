@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/exceptions.h"
+#include "support/posix_support.h"
 #include "support/window_fixture.h"
 #include "window/design_data.h"
 
@@ -26,44 +27,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
+using testsupport::ModeOf;
+using testsupport::ScopedEnv;
+
 const std::string kGood =
     R"({"ipaddress":"10.1.2.3","port":"9000","velmoorFldr":"\/opt\/v","ShareDir":"\/srv\/share","Automount":"No"})";
 // One comma missing, as a hand edit leaves it: the error is at position 40.
 const std::string kMissingComma =
     R"({"ipaddress":"10.9.8.70","port":"4000" "velmoorFldr":"\/opt\/v","ShareDir":"\/srv","Automount":"No"})";
 const std::string kMissingCommaError = "JSONException 6: Missing , or } at position 40";
-
-unsigned ModeOf(const fs::path& p) {
-  struct stat st;
-  if (::stat(p.c_str(), &st) != 0) return ~0u;
-  return st.st_mode & 07777;
-}
-
-// Sets or unsets an environment variable for one test and puts it back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // The entries of a folder, sorted.
 std::vector<std::string> Entries(const fs::path& folder) {
@@ -367,7 +339,7 @@ TEST_F(HostileSettingsTest, AFileThatCannotBeReadIsKeptAtTheNextSave) {
   MainWindow& w = Open(false);
   bool raised = false;
   {
-    const bool dropped = ::geteuid() != 0 || ::seteuid(65534) == 0;
+    const bool dropped = ::geteuid() != 0 || ::seteuid(testsupport::kNobody) == 0;
     ASSERT_TRUE(dropped) << "could not take the user nobody";
     try {
       MainWindowProbe::LoadPreferences(w);
@@ -503,7 +475,7 @@ TEST_F(HostileSettingsTest, AnApplicationDataFolderThatCannotBeMadeFailsStartByN
   w.velmoor()->SetText(server_.str());
   std::string errors;
   {
-    const bool dropped = ::geteuid() != 0 || ::seteuid(65534) == 0;
+    const bool dropped = ::geteuid() != 0 || ::seteuid(testsupport::kNobody) == 0;
     ASSERT_TRUE(dropped) << "could not take the user nobody";
     testing::internal::CaptureStderr();
     w.PushButton1()->RaiseAction();
