@@ -55,29 +55,10 @@ class SettingsE2E : public ::testing::Test {
   void TearDown() override { e2e::EndWithShells(launcher_, box_.record()); }
 
   void Launch(const std::vector<std::string>& args, std::vector<std::string> env) {
-    e2e::SpawnRequest request;
-    request.argv = {ORVANDE_EXE};
-    request.argv.insert(request.argv.end(), args.begin(), args.end());
-    request.env = std::move(env);
-    request.stdoutPath = box_.out().string();
-    request.stderrPath = box_.err().string();
-    launcher_ = e2e::Child(e2e::Spawn(request));
+    launcher_ = e2e::SpawnIn(box_, ORVANDE_EXE, args, std::move(env));
   }
 
-  // The opening has run as far as it goes: the address query ran, no child
-  // of the launcher is left, and its main thread waits in the event loop at
-  // several samples in a row.
-  bool Settled() {
-    if (!fs::exists(box_.ifconfigLog())) return false;
-    for (int i = 0; i < 5; ++i) {
-      if (!launcher_.Running() || !e2e::LiveChildren(launcher_.pid()).empty() ||
-          !e2e::WaitingInLoop(launcher_.pid())) {
-        return false;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return true;
-  }
+  bool Settled() { return e2e::Settled(box_, launcher_); }
 
   std::string Stderr() const { return e2e::Slurp(box_.err()); }
   std::vector<std::string> StderrLines() const { return box_.Lines(box_.err()); }
