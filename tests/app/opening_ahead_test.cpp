@@ -9,9 +9,9 @@
 #include <map>
 #include <string>
 
-#include "app/open_descriptors.h"
 #include "platform/shell.h"
 #include "support/fake_record.h"
+#include "support/open_descriptors.h"
 #include "support/window_fixture.h"
 #include "window/design_data.h"
 

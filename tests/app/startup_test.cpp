@@ -18,11 +18,11 @@
 #include "app/app.h"
 #include "app/dropfiles.h"
 #include "app/main_menu_bar.h"
-#include "app/open_descriptors.h"
 #include "app/startup.h"
 #include "platform/runtime.h"
 #include "platform/shell.h"
 #include "support/fake_record.h"
+#include "support/open_descriptors.h"
 #include "support/test_support.h"
 #include "window/main_window.h"
 

@@ -41,14 +41,7 @@ class LauncherE2E : public ::testing::Test {
   // With an environment of the test's own, and standard error to a
   // descriptor when one is given.
   void LaunchWith(const std::vector<std::string>& args, std::vector<std::string> env, int stderrFd = -1) {
-    e2e::SpawnRequest request;
-    request.argv = {ORVANDE_EXE};
-    request.argv.insert(request.argv.end(), args.begin(), args.end());
-    request.env = std::move(env);
-    request.stdoutPath = box_.out().string();
-    request.stderrPath = box_.err().string();
-    request.stderrFd = stderrFd;
-    launcher_ = e2e::Child(e2e::Spawn(request));
+    launcher_ = e2e::SpawnIn(box_, ORVANDE_EXE, args, std::move(env), stderrFd);
   }
 
   // Settings that point the launcher at the fake server and the sandbox's
@@ -63,20 +56,7 @@ class LauncherE2E : public ::testing::Test {
 
   std::vector<testsupport::FakeRecord> Records() const { return testsupport::ReadFakeRecords(box_.record()); }
 
-  // The opening has run to its end: the address query ran, no child of the
-  // launcher is left, and its main thread waits in the event loop at several
-  // samples in a row.
-  bool Settled() {
-    if (!e2e::fs::exists(box_.ifconfigLog())) return false;
-    for (int i = 0; i < 5; ++i) {
-      if (!launcher_.Running() || !e2e::LiveChildren(launcher_.pid()).empty() ||
-          !e2e::WaitingInLoop(launcher_.pid())) {
-        return false;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return true;
-  }
+  bool Settled() { return e2e::Settled(box_, launcher_); }
 
   void WaitSettled() { ASSERT_TRUE(e2e::WaitFor([&] { return Settled(); }, kStartTimeout)) << Stderr(); }
 

@@ -404,4 +404,32 @@ class Sandbox {
   fs::path root_;
 };
 
+// Starts the program in the sandbox, its standard output and error to the
+// sandbox's files, or standard error to a descriptor when one is given.
+inline Child SpawnIn(const Sandbox& box, const std::string& program, const std::vector<std::string>& args,
+                     std::vector<std::string> env, int stderrFd = -1) {
+  SpawnRequest request;
+  request.argv = {program};
+  request.argv.insert(request.argv.end(), args.begin(), args.end());
+  request.env = std::move(env);
+  request.stdoutPath = box.out().string();
+  request.stderrPath = box.err().string();
+  request.stderrFd = stderrFd;
+  return Child(Spawn(request));
+}
+
+// The launcher's opening has run as far as it goes: the address query ran,
+// no child of the launcher is left, and its main thread waits in the event
+// loop at several samples in a row.
+inline bool Settled(const Sandbox& box, Child& launcher) {
+  if (!fs::exists(box.ifconfigLog())) return false;
+  for (int i = 0; i < 5; ++i) {
+    if (!launcher.Running() || !LiveChildren(launcher.pid()).empty() || !WaitingInLoop(launcher.pid())) {
+      return false;
+    }
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  return true;
+}
+
 }  // namespace e2e

@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "e2e/launcher_sandbox.h"
+#include "support/hostile_settings.h"
+#include "support/posix_support.h"
 #include "support/test_support.h"
 
 #ifndef ORVANDE_EXE
@@ -34,11 +36,12 @@ namespace fs = std::filesystem;
 
 // Generous: the sanitizer build starts the launcher several times slower.
 constexpr milliseconds kStartTimeout = 30s;
-constexpr uid_t kNobody = 65534;
 
-// One comma missing, as a hand edit leaves it.
-const std::string kMissingComma =
-    R"({"ipaddress":"10.9.8.70","port":"4000" "velmoorFldr":"\/opt\/v","ShareDir":"\/srv","Automount":"No"})";
+using hostile::Bad;
+using hostile::HostileCase;
+using hostile::kMissingComma;
+using testsupport::BecomeNobody;
+using testsupport::kNobody;
 
 // The environment without the named variables.
 std::vector<std::string> Without(std::vector<std::string> env, const std::set<std::string>& names) {
@@ -52,29 +55,10 @@ class SettingsE2E : public ::testing::Test {
   void TearDown() override { e2e::EndWithShells(launcher_, box_.record()); }
 
   void Launch(const std::vector<std::string>& args, std::vector<std::string> env) {
-    e2e::SpawnRequest request;
-    request.argv = {ORVANDE_EXE};
-    request.argv.insert(request.argv.end(), args.begin(), args.end());
-    request.env = std::move(env);
-    request.stdoutPath = box_.out().string();
-    request.stderrPath = box_.err().string();
-    launcher_ = e2e::Child(e2e::Spawn(request));
+    launcher_ = e2e::SpawnIn(box_, ORVANDE_EXE, args, std::move(env));
   }
 
-  // The opening has run as far as it goes: the address query ran, no child
-  // of the launcher is left, and its main thread waits in the event loop at
-  // several samples in a row.
-  bool Settled() {
-    if (!fs::exists(box_.ifconfigLog())) return false;
-    for (int i = 0; i < 5; ++i) {
-      if (!launcher_.Running() || !e2e::LiveChildren(launcher_.pid()).empty() ||
-          !e2e::WaitingInLoop(launcher_.pid())) {
-        return false;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return true;
-  }
+  bool Settled() { return e2e::Settled(box_, launcher_); }
 
   std::string Stderr() const { return e2e::Slurp(box_.err()); }
   std::vector<std::string> StderrLines() const { return box_.Lines(box_.err()); }
@@ -88,64 +72,15 @@ class SettingsE2E : public ::testing::Test {
 
 // --- Hostile settings paths ------------------------------------------------------
 
-enum class Bad {
-  Fifo,
-  LinkToFifo,
-  LinkToDevZero,
-  Folder,
-  SeventeenMiB,
-  TwentyMBOfBrackets,
-  LinkToUnparsable,
-  MissingComma
-};
-
-struct HostileCase {
-  const char* name;
-  Bad kind;
-  std::string report;  // the exception as reported, "@" for the settings file's path
-};
-void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
-
 class HostilePath : public SettingsE2E, public ::testing::WithParamInterface<HostileCase> {};
 
 TEST_P(HostilePath, OneLineAndTheWindowOpensWithinASecond) {
   const HostileCase& c = GetParam();
-  fs::create_directories(box_.settingsFolder());
   const fs::path path = box_.settingsFile();
   const fs::path outside = box_.root() / "outside";
-  fs::create_directories(outside);
   std::optional<std::string> bytes;
-  switch (c.kind) {
-    case Bad::Fifo:
-      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-      break;
-    case Bad::LinkToFifo:
-      ASSERT_EQ(mkfifo((outside / "fifo").c_str(), 0600), 0);
-      fs::create_symlink(outside / "fifo", path);
-      break;
-    case Bad::LinkToDevZero:
-      fs::create_symlink("/dev/zero", path);
-      break;
-    case Bad::Folder:
-      fs::create_directory(path);
-      break;
-    case Bad::SeventeenMiB:
-      bytes = std::string(17u << 20, ' ');
-      break;
-    case Bad::TwentyMBOfBrackets:
-      bytes = std::string(20000000, '[');
-      break;
-    case Bad::LinkToUnparsable:
-      e2e::Spit(outside / "dotfiles.json", kMissingComma);
-      fs::create_symlink(outside / "dotfiles.json", path);
-      break;
-    case Bad::MissingComma:
-      bytes = kMissingComma;
-      break;
-  }
-  if (bytes) e2e::Spit(path, *bytes);
-  std::string report = c.report;
-  if (auto at = report.find('@'); at != std::string::npos) report.replace(at, 1, path.string());
+  ASSERT_NO_THROW(bytes = hostile::Plant(c.kind, path, outside));
+  const std::string report = hostile::ReportFor(c, path.string());
 
   Launch({}, box_.Environment());
   // From the address query, which comes right before the read, to the
@@ -169,31 +104,14 @@ TEST_P(HostilePath, OneLineAndTheWindowOpensWithinASecond) {
   if (bytes) {
     EXPECT_TRUE(e2e::Slurp(path) == *bytes) << "the file changed";
   }
-  if (c.kind == Bad::LinkToUnparsable) {
+  if (c.kind == Bad::LinkToUnparsableFile) {
     EXPECT_EQ(e2e::Slurp(outside / "dotfiles.json"), kMissingComma);
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(box_.settingsFolder()), fs::directory_iterator()), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    E2E, HostilePath,
-    ::testing::Values(
-        HostileCase{"Fifo", Bad::Fifo, "IOException 22: cannot open @: not a regular file (a FIFO)"},
-        HostileCase{"LinkToFifo", Bad::LinkToFifo,
-                    "IOException 22: cannot open @: not a regular file (a FIFO)"},
-        HostileCase{"LinkToDevZero", Bad::LinkToDevZero,
-                    "IOException 22: cannot open @: not a regular file (a character device)"},
-        HostileCase{"Folder", Bad::Folder, "IOException 21: cannot open @: not a regular file (a folder)"},
-        HostileCase{
-            "SeventeenMiB", Bad::SeventeenMiB,
-            "IOException 27: cannot open @: File too large (17825792 bytes; at most 16777216 are read)"},
-        HostileCase{
-            "TwentyMBOfBrackets", Bad::TwentyMBOfBrackets,
-            "IOException 27: cannot open @: File too large (20000000 bytes; at most 16777216 are read)"},
-        HostileCase{"LinkToUnparsable", Bad::LinkToUnparsable,
-                    "JSONException 6: Missing , or } at position 40"},
-        HostileCase{"MissingComma", Bad::MissingComma, "JSONException 6: Missing , or } at position 40"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(E2E, HostilePath, ::testing::ValuesIn(hostile::Cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --- Unusable settings places ------------------------------------------------------
 
@@ -311,7 +229,7 @@ void LaunchWithoutHome(e2e::Child& launcher, const e2e::Sandbox& box, const std:
          mount(standIn.c_str(), home.c_str(), nullptr, MS_BIND, nullptr) != 0)) {
       _exit(124);
     }
-    if (asNobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(125);
+    if (asNobody && !BecomeNobody()) _exit(125);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }

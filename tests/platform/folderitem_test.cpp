@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -17,46 +18,18 @@
 #include <vector>
 
 #include "platform/folderitem.h"
+#include "support/posix_support.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
+using testsupport::kNobody;
+using testsupport::ModeOf;
 using testsupport::ReadFile;
+using testsupport::ScopedEnv;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
-
-constexpr uid_t kNobody = 65534;
-
-unsigned ModeOf(const fs::path& p) {
-  struct stat st;
-  if (::stat(p.c_str(), &st) != 0) return ~0u;
-  return st.st_mode & 07777;
-}
-
-// Sets or unsets an environment variable for one test and puts it back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 class ScopedUmask {
  public:
@@ -66,6 +39,26 @@ class ScopedUmask {
  private:
   mode_t old_;
 };
+
+// Runs body in a forked child, as user nobody when this is root, and gives
+// the child's exit code: what body returned, 10 when nobody could not be
+// taken, 127 when body threw.
+void ExitCodeInChild(const std::function<int()>& body, int& code) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0 && !testsupport::BecomeNobody()) ::_exit(10);
+    // Nothing may leave the child but its exit.
+    try {
+      ::_exit(body());
+    } catch (...) {
+      ::_exit(127);
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  code = WEXITSTATUS(status);
+}
 
 // "@" at the start of a text stands for the test's temporary folder.
 std::string Expand(const std::string& text, const TempDir& dir) {
@@ -242,36 +235,33 @@ TEST_P(ApplicationDataPasswd, FallsBackToThePasswordDatabasesHome) {
   if (::geteuid() == 0) {
     ASSERT_EQ(::chown((dir.path() / "result").c_str(), kNobody, kNobody), 0);
   }
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-      ::_exit(10);
-    }
-    struct passwd* entry = ::getpwuid(::getuid());
-    if (!entry || !entry->pw_dir || entry->pw_dir[0] != '/') ::_exit(77);
-    const std::string expected = std::string(entry->pw_dir) + (entry->pw_dir[1] ? "/" : "") + ".config";
-    struct stat st;
-    const bool existed = ::stat(expected.c_str(), &st) == 0;
-    // Could this make a folder in a real home?
-    if (!existed && ::access(entry->pw_dir, W_OK) == 0) ::_exit(78);
-    // Relative values are taken from a folder where nothing may be made.
-    if (::chdir(dir.str().c_str()) != 0) ::_exit(11);
-    ScopedEnv xdg("XDG_CONFIG_HOME", c.xdg);
-    ScopedEnv home("HOME", c.home);
-    auto folder = SpecialFolder::ApplicationData();
-    std::string out = folder ? folder->NativePath() + "|" + (folder->IsFolder() ? "folder" : "none") : "nil";
-    out += "|" + expected + "|" + (existed ? "folder" : "none");
-    WriteFile(dir.path() / "result", out);
-    ::_exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "this user has no home folder in the password database";
-  if (WEXITSTATUS(status) == 78) {
+  int code = -1;
+  ASSERT_NO_FATAL_FAILURE(ExitCodeInChild(
+      [&] {
+        struct passwd* entry = ::getpwuid(::getuid());
+        if (!entry || !entry->pw_dir || entry->pw_dir[0] != '/') return 77;
+        const std::string expected = std::string(entry->pw_dir) + (entry->pw_dir[1] ? "/" : "") + ".config";
+        struct stat st;
+        const bool existed = ::stat(expected.c_str(), &st) == 0;
+        // Could this make a folder in a real home?
+        if (!existed && ::access(entry->pw_dir, W_OK) == 0) return 78;
+        // Relative values are taken from a folder where nothing may be made.
+        if (::chdir(dir.str().c_str()) != 0) return 11;
+        ScopedEnv xdg("XDG_CONFIG_HOME", c.xdg);
+        ScopedEnv home("HOME", c.home);
+        auto folder = SpecialFolder::ApplicationData();
+        std::string out =
+            folder ? folder->NativePath() + "|" + (folder->IsFolder() ? "folder" : "none") : "nil";
+        out += "|" + expected + "|" + (existed ? "folder" : "none");
+        WriteFile(dir.path() / "result", out);
+        return 0;
+      },
+      code));
+  if (code == 77) GTEST_SKIP() << "this user has no home folder in the password database";
+  if (code == 78) {
     GTEST_SKIP() << "the password database's home has no .config and could be written in: not touched";
   }
-  ASSERT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_EQ(code, 0);
   const std::string out = ReadFile(dir.path() / "result");
   auto bar = out.find('|');
   ASSERT_NE(bar, std::string::npos) << out;
@@ -434,27 +424,24 @@ TEST(FolderItemRequireFolder, ReportsTheApplicationDataFolderThatCouldNotBeMade)
   fs::permissions(dir.path() / "locked", static_cast<fs::perms>(0555));
   const std::string xdgPath = dir.str() + "/locked/xdg";
   // Root passes every permission check: the making runs as user nobody.
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-      ::_exit(10);
-    }
-    ScopedEnv xdg("XDG_CONFIG_HOME", xdgPath);
-    auto folder = SpecialFolder::ApplicationData();
-    if (!folder || folder->LastErrorCode() != EACCES) ::_exit(11);
-    try {
-      folder->RequireFolder();
-    } catch (const IOException& e) {
-      ::_exit(e.Message == "cannot make folder " + xdgPath + ": Permission denied" && e.ErrorNumber == EACCES
-                  ? 0
-                  : 12);
-    }
-    ::_exit(13);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  int code = -1;
+  ASSERT_NO_FATAL_FAILURE(ExitCodeInChild(
+      [&] {
+        ScopedEnv xdg("XDG_CONFIG_HOME", xdgPath);
+        auto folder = SpecialFolder::ApplicationData();
+        if (!folder || folder->LastErrorCode() != EACCES) return 11;
+        try {
+          folder->RequireFolder();
+        } catch (const IOException& e) {
+          return e.Message == "cannot make folder " + xdgPath + ": Permission denied" &&
+                         e.ErrorNumber == EACCES
+                     ? 0
+                     : 12;
+        }
+        return 13;
+      },
+      code));
+  EXPECT_EQ(code, 0);
   EXPECT_FALSE(fs::exists(xdgPath));
 }
 
@@ -518,19 +505,21 @@ TEST_P(FolderItemSetAside, MovesTheItemItselfBesideItAndReplacesNothing) {
   fs::path path = folder / "ORVANDE.json";
   fs::path outside = dir.path() / "dotfiles.json";
   const std::string text = "{\"port\":\"1\" \"x\"}";
-  switch (c.kind) {
-    case AsideKind::File: WriteFile(path, text); break;
-    case AsideKind::LinkToFile:
-      WriteFile(outside, text);
-      fs::create_symlink(outside, path);
-      break;
-    case AsideKind::DanglingLink: fs::create_symlink(outside, path); break;
-    case AsideKind::Folder:
-      fs::create_directory(path);
-      WriteFile(path / "inside", text);
-      break;
-    case AsideKind::Fifo: ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); break;
-  }
+  // The link's target is written once, before the first round only.
+  if (c.kind == AsideKind::LinkToFile) WriteFile(outside, text);
+  auto plant = [&] {
+    switch (c.kind) {
+      case AsideKind::File: WriteFile(path, text); break;
+      case AsideKind::LinkToFile:
+      case AsideKind::DanglingLink: fs::create_symlink(outside, path); break;
+      case AsideKind::Folder:
+        fs::create_directory(path);
+        WriteFile(path / "inside", text);
+        break;
+      case AsideKind::Fifo: ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); break;
+    }
+  };
+  ASSERT_NO_FATAL_FAILURE(plant());
 
   FolderItem item(path.string());
   std::vector<std::string> moved;
@@ -545,13 +534,7 @@ TEST_P(FolderItemSetAside, MovesTheItemItselfBesideItAndReplacesNothing) {
     // Put the same kind of thing back for the next round: the earlier
     // copies must stay as they are, whatever names they took.
     if (i < 2) {
-      switch (c.kind) {
-        case AsideKind::File: WriteFile(path, text); break;
-        case AsideKind::LinkToFile:
-        case AsideKind::DanglingLink: fs::create_symlink(outside, path); break;
-        case AsideKind::Folder: fs::create_directory(path); WriteFile(path / "inside", text); break;
-        case AsideKind::Fifo: ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); break;
-      }
+      ASSERT_NO_FATAL_FAILURE(plant());
     }
   }
   std::sort(moved.begin(), moved.end());
@@ -601,26 +584,22 @@ TEST(FolderItemSetAside, AFolderThatCannotBeWrittenRaisesAndLeavesTheFile) {
   fs::permissions(dir.path(), static_cast<fs::perms>(0755));
   fs::permissions(folder, static_cast<fs::perms>(0555));
   const std::string path = (folder / "ORVANDE.json").string();
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-      ::_exit(10);
-    }
-    FolderItem item(path);
-    try {
-      item.SetAside("unreadable");
-    } catch (const IOException& e) {
-      ::_exit(e.ErrorNumber == EACCES && item.LastErrorCode() == EACCES &&
-                      e.Message == "cannot set aside " + path + ": Permission denied"
-                  ? 0
-                  : 12);
-    }
-    ::_exit(13);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  int code = -1;
+  ASSERT_NO_FATAL_FAILURE(ExitCodeInChild(
+      [&] {
+        FolderItem item(path);
+        try {
+          item.SetAside("unreadable");
+        } catch (const IOException& e) {
+          return e.ErrorNumber == EACCES && item.LastErrorCode() == EACCES &&
+                         e.Message == "cannot set aside " + path + ": Permission denied"
+                     ? 0
+                     : 12;
+        }
+        return 13;
+      },
+      code));
+  EXPECT_EQ(code, 0);
   EXPECT_EQ(ReadFile(folder / "ORVANDE.json"), "x");
   EXPECT_EQ(EntriesStartingWith(folder, ""), std::vector<std::string>{"ORVANDE.json"});
 }

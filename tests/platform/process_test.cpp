@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "platform/exceptions.h"
-#include "platform/open_descriptors.h"
 #include "platform/process_posix.h"
 #include "support/fake_record.h"
+#include "support/open_descriptors.h"
 #include "support/test_support.h"
 
 using namespace std::chrono_literals;

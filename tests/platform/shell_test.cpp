@@ -22,10 +22,10 @@ extern char** environ;
 #include <vector>
 
 #include "platform/child_watch.h"
-#include "platform/open_descriptors.h"
 #include "platform/process_posix.h"
 #include "platform/shell.h"
 #include "support/fake_record.h"
+#include "support/open_descriptors.h"
 #include "support/test_support.h"
 
 using namespace std::chrono_literals;

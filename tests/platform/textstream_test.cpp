@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/textstream.h"
+#include "support/posix_support.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -31,14 +32,10 @@ using testsupport::WriteFile;
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
-const std::string kPrevious = "{\"ipaddress\":\"10.0.0.7\",\"port\":\"38008\"}";
+using testsupport::kNobody;
+using testsupport::ModeOf;
 
-unsigned ModeOf(const fs::path& p) {
-  struct stat st;
-  if (::stat(p.c_str(), &st) != 0) return ~0u;
-  return st.st_mode & 07777;
-}
+const std::string kPrevious = "{\"ipaddress\":\"10.0.0.7\",\"port\":\"38008\"}";
 
 std::vector<std::string> Entries(const fs::path& folder) {
   std::vector<std::string> names;
@@ -80,8 +77,7 @@ ChildResult RunInChild(const std::function<std::string()>& body, bool unprivileg
   if (pid == 0) {
     ::close(fds[0]);
     std::string out;
-    if (unprivileged && ::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+    if (unprivileged && ::geteuid() == 0 && !testsupport::BecomeNobody()) {
       ::_exit(77);
     }
     try {

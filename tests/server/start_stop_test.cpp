@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "support/fake_record.h"
+#include "support/posix_support.h"
 #include "support/window_fixture.h"
 
 namespace fs = std::filesystem;
@@ -263,7 +264,7 @@ INSTANTIATE_TEST_SUITE_P(Captions, OtherCaption, ::testing::Values("start", "STO
 // back whatever happens.
 class AsNobody {
  public:
-  AsNobody() : ok_(geteuid() != 0 || seteuid(65534) == 0) {}
+  AsNobody() : ok_(geteuid() != 0 || seteuid(testsupport::kNobody) == 0) {}
   ~AsNobody() {
     if (geteuid() != getuid()) {
       EXPECT_EQ(seteuid(getuid()), 0);

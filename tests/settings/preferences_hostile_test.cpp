@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "platform/exceptions.h"
+#include "support/hostile_settings.h"
+#include "support/posix_support.h"
 #include "support/window_fixture.h"
 #include "window/design_data.h"
 
@@ -26,44 +28,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kGood =
-    R"({"ipaddress":"10.1.2.3","port":"9000","velmoorFldr":"\/opt\/v","ShareDir":"\/srv\/share","Automount":"No"})";
-// One comma missing, as a hand edit leaves it: the error is at position 40.
-const std::string kMissingComma =
-    R"({"ipaddress":"10.9.8.70","port":"4000" "velmoorFldr":"\/opt\/v","ShareDir":"\/srv","Automount":"No"})";
-const std::string kMissingCommaError = "JSONException 6: Missing , or } at position 40";
-
-unsigned ModeOf(const fs::path& p) {
-  struct stat st;
-  if (::stat(p.c_str(), &st) != 0) return ~0u;
-  return st.st_mode & 07777;
-}
-
-// Sets or unsets an environment variable for one test and puts it back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using hostile::Bad;
+using hostile::HostileCase;
+using hostile::kGood;
+using hostile::kMissingComma;
+using hostile::kMissingCommaError;
+using testsupport::ModeOf;
+using testsupport::ScopedEnv;
 
 // The entries of a folder, sorted.
 std::vector<std::string> Entries(const fs::path& folder) {
@@ -145,72 +116,8 @@ class HostileSettingsTest : public WindowFixture {
 
 // --- What the opening reads ---------------------------------------------------
 
-enum class Bad {
-  Fifo,
-  LinkToFifo,
-  LinkToDevZero,
-  Folder,
-  SeventeenMiB,
-  TwentyMBOfBrackets,
-  LinkToUnparsableFile,
-  MissingComma,
-  NoMembers,
-};
-
-struct HostileCase {
-  const char* name;
-  Bad kind;
-  std::string report;  // the exception as the report names it, "@" for the settings file's path
-};
-void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
-
 class HostileSettings : public HostileSettingsTest, public ::testing::WithParamInterface<HostileCase> {
  protected:
-  // Puts the hostile thing at the settings path; gives the bytes of the file
-  // that must be kept, where there is one.
-  std::optional<std::string> Plant(Bad kind) {
-    fs::create_directories(SettingsFolder());
-    const fs::path path = SettingsFile();
-    switch (kind) {
-      case Bad::Fifo:
-        EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
-        return std::nullopt;
-      case Bad::LinkToFifo:
-        EXPECT_EQ(::mkfifo((outside_.path() / "fifo").c_str(), 0600), 0);
-        fs::create_symlink(outside_.path() / "fifo", path);
-        return std::nullopt;
-      case Bad::LinkToDevZero:
-        fs::create_symlink("/dev/zero", path);
-        return std::nullopt;
-      case Bad::Folder:
-        fs::create_directory(path);
-        testsupport::WriteFile(path / "inside", "mine");
-        return std::nullopt;
-      case Bad::SeventeenMiB: {
-        std::string text(17u << 20, ' ');
-        text.replace(0, kGood.size(), kGood);
-        testsupport::WriteFile(path, text);
-        return text;
-      }
-      case Bad::TwentyMBOfBrackets: {
-        std::string text(20000000, '[');
-        testsupport::WriteFile(path, text);
-        return text;
-      }
-      case Bad::LinkToUnparsableFile:
-        testsupport::WriteFile(outside_.path() / "dotfiles.json", kMissingComma);
-        fs::create_symlink(outside_.path() / "dotfiles.json", path);
-        return kMissingComma;
-      case Bad::MissingComma:
-        testsupport::WriteFile(path, kMissingComma);
-        return kMissingComma;
-      case Bad::NoMembers:
-        testsupport::WriteFile(path, "{}");
-        return "{}";
-    }
-    return std::nullopt;
-  }
-
   // What was planted, now under its aside name.
   void ExpectKept(Bad kind, const fs::path& aside, const std::optional<std::string>& bytes) {
     switch (kind) {
@@ -245,12 +152,10 @@ class HostileSettings : public HostileSettingsTest, public ::testing::WithParamI
 
 TEST_P(HostileSettings, OneLineAtOnceThenKeptAsideAtStart) {
   const HostileCase& c = GetParam();
-  const auto bytes = Plant(c.kind);
+  std::optional<std::string> bytes;
+  ASSERT_NO_THROW(bytes = hostile::Plant(c.kind, SettingsFile(), outside_.path()));
   const std::string path = SettingsFile().string();
-  std::string report = c.report;
-  for (auto at = report.find('@'); at != std::string::npos; at = report.find('@', at + path.size())) {
-    report.replace(at, 1, path);
-  }
+  const std::string report = hostile::ReportFor(c, path);
 
   // The read alone, timed: it neither waits nor reads what it refuses.
   {
@@ -284,26 +189,8 @@ TEST_P(HostileSettings, OneLineAtOnceThenKeptAsideAtStart) {
   EXPECT_EQ(AsideCopies(SettingsFolder()), copies);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, HostileSettings,
-    ::testing::Values(
-        HostileCase{"Fifo", Bad::Fifo, "IOException 22: cannot open @: not a regular file (a FIFO)"},
-        HostileCase{"LinkToFifo", Bad::LinkToFifo,
-                    "IOException 22: cannot open @: not a regular file (a FIFO)"},
-        HostileCase{"LinkToDevZero", Bad::LinkToDevZero,
-                    "IOException 22: cannot open @: not a regular file (a character device)"},
-        HostileCase{"Folder", Bad::Folder, "IOException 21: cannot open @: not a regular file (a folder)"},
-        HostileCase{
-            "SeventeenMiB", Bad::SeventeenMiB,
-            "IOException 27: cannot open @: File too large (17825792 bytes; at most 16777216 are read)"},
-        HostileCase{
-            "TwentyMBOfBrackets", Bad::TwentyMBOfBrackets,
-            "IOException 27: cannot open @: File too large (20000000 bytes; at most 16777216 are read)"},
-        HostileCase{"LinkToUnparsableFile", Bad::LinkToUnparsableFile, kMissingCommaError},
-        HostileCase{"MissingComma", Bad::MissingComma, kMissingCommaError},
-        HostileCase{"NoMembers", Bad::NoMembers,
-                    "KeyNotFoundException 0: JSONItem has no member \"ipaddress\""}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Paths, HostileSettings, ::testing::ValuesIn(hostile::Cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The exception's own text stays as it was; the path travels beside it.
 TEST_F(HostileSettingsTest, TheMessageStaysAndTheContextNamesTheFile) {
@@ -367,7 +254,7 @@ TEST_F(HostileSettingsTest, AFileThatCannotBeReadIsKeptAtTheNextSave) {
   MainWindow& w = Open(false);
   bool raised = false;
   {
-    const bool dropped = ::geteuid() != 0 || ::seteuid(65534) == 0;
+    const bool dropped = ::geteuid() != 0 || ::seteuid(testsupport::kNobody) == 0;
     ASSERT_TRUE(dropped) << "could not take the user nobody";
     try {
       MainWindowProbe::LoadPreferences(w);
@@ -503,7 +390,7 @@ TEST_F(HostileSettingsTest, AnApplicationDataFolderThatCannotBeMadeFailsStartByN
   w.velmoor()->SetText(server_.str());
   std::string errors;
   {
-    const bool dropped = ::geteuid() != 0 || ::seteuid(65534) == 0;
+    const bool dropped = ::geteuid() != 0 || ::seteuid(testsupport::kNobody) == 0;
     ASSERT_TRUE(dropped) << "could not take the user nobody";
     testing::internal::CaptureStderr();
     w.PushButton1()->RaiseAction();

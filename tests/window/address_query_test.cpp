@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "support/posix_support.h"
 #include "support/window_fixture.h"
 #include "window/design_data.h"
 
@@ -33,7 +34,6 @@ namespace fs = std::filesystem;
 
 // Debian's PATH for an ordinary user.
 const char* const kUserPath = "/usr/local/bin:/usr/bin:/bin:/usr/local/games:/usr/games";
-constexpr uid_t kNobody = 65534;
 
 std::vector<fs::path> UserPathFolders() {
   std::vector<fs::path> folders;
@@ -154,7 +154,7 @@ QueryRun RunAsOrdinaryUser(bool hideSbin) {
         if (mount(emptyDir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0) fail("cannot hide sbin");
       }
     }
-    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+    if (geteuid() == 0 && !testsupport::BecomeNobody()) {
       fail("cannot become user nobody");
     }
     if (chdir("/") != 0) fail("cannot go to /");
