@@ -151,8 +151,9 @@ class PushButton : public RectControl {
   PushButton();
   std::string Caption() const;
   void SetCaption(const std::string& caption);
-  // Acts as a click: the Action is queued on the event loop and this returns
-  // at once.
+  // Acts as a click and returns at once: the Action runs as soon as the
+  // event handler that pushed has returned (before the window is painted or
+  // takes other input), or, pushed outside any handler, from the event loop.
   void Push();
   void AddActionHandler(Delegate<void(std::shared_ptr<PushButton>)> handler);
   // Runs the Action handlers now, as a click does.

@@ -1,6 +1,7 @@
 // The window's opening through the real window, offscreen: the address found
 // by the query (with a fake ifconfig first on PATH), the saved settings, and
 // the automatic start of the fake server.
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -275,6 +276,45 @@ TEST_P(OpeningAutoStart, StartsTheServerOnceWhenAsked) {
   // starts the server by itself again.
   EXPECT_NE(testsupport::ReadFile(SettingsFile()).find("\"Automount\":\"Yes\""), std::string::npos)
       << testsupport::ReadFile(SettingsFile());
+}
+
+// The pushed Start runs as soon as the opening is done: it waits for no
+// paint of the window, and the box is ticked by then all the same.
+TEST_F(OpeningTest, PushedStartRunsBeforeTheWindowIsFirstPainted) {
+  WriteSettings(SettingsText("10.9.8.7", "4000", Fakes(), share_.str(), "Yes"));
+  SetProcessArguments({"orvande"});
+  struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) ++paints;
+      return false;
+    }
+  } counter;
+  qApp->installEventFilter(&counter);
+  MainWindow& w = Open(false);
+  int paintsAtStart = -1;
+  bool tickedAtStart = false;
+  w.PushButton1()->AddActionHandler({[&](std::shared_ptr<PushButton>) {
+                                       paintsAtStart = counter.paints;
+                                       tickedAtStart = w.CheckBox1()->Value();
+                                     },
+                                     "( PushButton )"});
+  ASSERT_TRUE(testsupport::PumpUntil([&] { return paintsAtStart >= 0 && counter.paints > 0; }));
+  qApp->removeEventFilter(&counter);
+  EXPECT_EQ(paintsAtStart, 0);
+  EXPECT_TRUE(tickedAtStart);
+  EXPECT_EQ(w.PushButton1()->Caption(), "Stop");
+}
+
+// A push from outside any event handler waits for the event loop.
+TEST_F(OpeningTest, PushOutsideAHandlerWaitsForTheLoop) {
+  MainWindow& w = Open();
+  int starts = 0;
+  w.PushButton1()->AddActionHandler({[&](std::shared_ptr<PushButton>) { ++starts; }, "( PushButton )"});
+  w.velmoor()->SetText(share_.str());  // no server there: the start fails quietly in the shell
+  w.PushButton1()->Push();
+  EXPECT_EQ(starts, 0);
+  ASSERT_TRUE(testsupport::PumpUntil([&] { return starts == 1; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(

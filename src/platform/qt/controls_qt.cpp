@@ -4,8 +4,12 @@
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QTimer>
+
+#include <utility>
+#include <vector>
 
 #include "platform/qt/window_impl.h"
 #include "platform/runtime.h"
@@ -133,9 +137,26 @@ std::string PushButton::Caption() const {
 
 void PushButton::SetCaption(const std::string& caption) { SetProperty("Caption", caption); }
 
+namespace {
+
+// Buttons pushed during the event handler that runs now.
+std::vector<QPointer<QWidget>>& PendingPushes() {
+  static std::vector<QPointer<QWidget>> pending;
+  return pending;
+}
+
+}  // namespace
+
+void RunPendingPushes() {
+  for (const QPointer<QWidget>& w : std::exchange(PendingPushes(), {})) {
+    if (w) QCoreApplication::sendPostedEvents(w, QEvent::MetaCall);
+  }
+}
+
 void PushButton::Push() {
   if (QWidget* w = impl().widget) {
     QMetaObject::invokeMethod(w, "click", Qt::QueuedConnection);
+    PendingPushes().push_back(w);
     return;
   }
   std::weak_ptr<Object> weak = shared_from_this();

@@ -223,11 +223,17 @@ void UnhandledException(std::exception_ptr error) {
 }
 
 void Dispatch(const std::function<void()>& handler) {
+  static int depth = 0;
+  ++depth;
   try {
     RunThroughHelper(handler);
   } catch (...) {
     ReportException(std::current_exception());
   }
+  // A push made by the handler acts as soon as the handler is done, before
+  // the loop paints the window or takes input: an automatic Start waits for
+  // no first paint.
+  if (--depth == 0) RunPendingPushes();
 }
 
 void AssertMainThread(const char* member) {

@@ -48,3 +48,7 @@ void InstallMenus(Window& window, Window::Impl& impl, const std::shared_ptr<Menu
 
 // Lets go of every window the runtime holds; called before the toolkit ends.
 void ReleaseWindows();
+
+// Runs the clicks of the buttons pushed during the event handler that has
+// just returned (controls_qt.cpp).
+void RunPendingPushes();
