@@ -50,11 +50,10 @@ int MakeFolders(const std::string& path) {
       // even where mkdir would fail for another reason first.
       if (::stat(prefix.c_str(), &st) != 0) {
         if (errno != ENOENT) return errno;
-        if (::mkdir(prefix.c_str(), 0700) != 0 && (errno != EEXIST || ::stat(prefix.c_str(), &st) != 0)) {
-          return errno;
-        }
+        // One made meanwhile by someone else is as good as ours.
+        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+        if (::stat(prefix.c_str(), &st) != 0) return errno;
       }
-      if (::stat(prefix.c_str(), &st) != 0) return errno;
       if (!S_ISDIR(st.st_mode)) return ENOTDIR;
     }
     if (end == std::string::npos) return 0;

@@ -1,10 +1,10 @@
 // The visible controls on Qt widgets. Each widget carries its control's Name
 // as its object name, so it can be found in the widget tree.
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
-#include <QCoreApplication>
 #include <QPushButton>
 #include <QTimer>
 

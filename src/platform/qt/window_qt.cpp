@@ -63,19 +63,22 @@ void WindowWidget::keyPressEvent(QKeyEvent* event) {
       (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && mods == Qt::NoModifier;
   if (enter) {
     // A focused push button takes Return itself, as on any desktop: Return
-    // on Reset must never start the server.
-    if (auto* focused = qobject_cast<QPushButton*>(focusWidget());
-        focused && focused->isVisible() && focused->isEnabled()) {
-      if (!event->isAutoRepeat()) focused->click();
+    // on Reset must never start the server. Else the default button does.
+    auto usable = [](QPushButton* b) { return b && b->isVisible() && b->isEnabled(); };
+    QPushButton* target = qobject_cast<QPushButton*>(focusWidget());
+    if (!usable(target)) {
+      target = nullptr;
+      for (QPushButton* button : findChildren<QPushButton*>()) {
+        if (button->isDefault() && usable(button)) {
+          target = button;
+          break;
+        }
+      }
+    }
+    if (target) {
+      if (!event->isAutoRepeat()) target->click();
       event->accept();
       return;
-    }
-    for (QPushButton* button : findChildren<QPushButton*>()) {
-      if (button->isDefault() && button->isVisible() && button->isEnabled()) {
-        if (!event->isAutoRepeat()) button->click();
-        event->accept();
-        return;
-      }
     }
   }
   QMainWindow::keyPressEvent(event);
