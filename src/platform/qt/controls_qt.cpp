@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
-
 #include <utility>
 #include <vector>
 
@@ -20,17 +19,23 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 Qt::Alignment LabelAlignment(std::int32_t code) {
   switch (code) {
-    case 1: return Qt::AlignHCenter | Qt::AlignVCenter;
-    case 2: return Qt::AlignRight | Qt::AlignVCenter;
-    default: return Qt::AlignLeft | Qt::AlignVCenter;
+    case 1:
+      return Qt::AlignHCenter | Qt::AlignVCenter;
+    case 2:
+      return Qt::AlignRight | Qt::AlignVCenter;
+    default:
+      return Qt::AlignLeft | Qt::AlignVCenter;
   }
 }
 
 Qt::Alignment FieldAlignment(std::int32_t code) {
   switch (code) {
-    case 2: return Qt::AlignHCenter | Qt::AlignVCenter;
-    case 3: return Qt::AlignRight | Qt::AlignVCenter;
-    default: return Qt::AlignLeft | Qt::AlignVCenter;
+    case 2:
+      return Qt::AlignHCenter | Qt::AlignVCenter;
+    case 3:
+      return Qt::AlignRight | Qt::AlignVCenter;
+    default:
+      return Qt::AlignLeft | Qt::AlignVCenter;
   }
 }
 
@@ -110,7 +115,8 @@ void RectControl::SetProperty(const std::string& name, const PropertyValue& valu
     if (name == "Default") button->setDefault(BoolOf("Default", false));
   } else if (auto* field = qobject_cast<QLineEdit*>(w)) {
     if (name == "Text") field->setText(Q(TextOf("Text", "")));
-    if (name == "Password") field->setEchoMode(BoolOf("Password", false) ? QLineEdit::Password : QLineEdit::Normal);
+    if (name == "Password")
+      field->setEchoMode(BoolOf("Password", false) ? QLineEdit::Password : QLineEdit::Normal);
     if (name == "ReadOnly") field->setReadOnly(BoolOf("ReadOnly", false));
     if (name == "Border") field->setFrame(BoolOf("Border", true));
     if (name == "CueText") field->setPlaceholderText(Q(TextOf("CueText", "")));

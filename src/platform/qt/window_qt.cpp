@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
-
 #include <algorithm>
 #include <map>
 
@@ -157,16 +156,12 @@ std::shared_ptr<::FolderItem> DragItem::FolderItem() const {
 struct WindowEvents {
   static void Layout(Window& w) { w.LayoutEvent(); }
   static void CreateControls(Window& w) { w.CreateControlsEvent(); }
-  static void AddMenuHandlers(Window& w, const std::shared_ptr<Window>& arg) {
-    w.AddMenuHandlersEvent(arg);
-  }
+  static void AddMenuHandlers(Window& w, const std::shared_ptr<Window>& arg) { w.AddMenuHandlersEvent(arg); }
   static void Open(Window& w) {
     w.opened_ = true;
     w.OpenEvent();
   }
-  static void DropObject(Window& w, const std::shared_ptr<DragItem>& item) {
-    w.DropObjectEvent(item, 0);
-  }
+  static void DropObject(Window& w, const std::shared_ptr<DragItem>& item) { w.DropObjectEvent(item, 0); }
 };
 
 Window::Window() : impl_(std::make_unique<Impl>()) {}
@@ -273,14 +268,12 @@ void Window::SetProperty(const std::string& name, const PropertyValue& value) {
   const bool resizeable = BoolOf("Resizeable", true);
   if (name == "Title") {
     w->setWindowTitle(QString::fromStdString(TextOf("Title", "")));
-  } else if (name == "Width" || name == "Height" || name == "Resizeable" ||
-             name == "MinWidth" || name == "MinHeight" || name == "MaxWidth" ||
-             name == "MaxHeight") {
+  } else if (name == "Width" || name == "Height" || name == "Resizeable" || name == "MinWidth" ||
+             name == "MinHeight" || name == "MaxWidth" || name == "MaxHeight") {
     const QSize size(IntOf("Width", 300), IntOf("Height", 300));
     if (resizeable) {
       impl_->client->setMinimumSize(IntOf("MinWidth", 0), IntOf("MinHeight", 0));
-      impl_->client->setMaximumSize(IntOf("MaxWidth", QWIDGETSIZE_MAX),
-                                    IntOf("MaxHeight", QWIDGETSIZE_MAX));
+      impl_->client->setMaximumSize(IntOf("MaxWidth", QWIDGETSIZE_MAX), IntOf("MaxHeight", QWIDGETSIZE_MAX));
       impl_->client->resize(size);
       w->layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
     } else {
