@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFont>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -39,6 +40,23 @@ Qt::Alignment FieldAlignment(std::int32_t code) {
   }
 }
 
+// A push button that leaves Return and Enter to its window, which pushes one
+// button once per press. QPushButton would click itself at every auto-repeat
+// of a held key.
+class ButtonWidget : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+      event->ignore();
+      return;
+    }
+    QPushButton::keyPressEvent(event);
+  }
+};
+
 }  // namespace
 
 RectControl::RectControl(Kind kind) : impl_(std::make_unique<Impl>()) { impl_->kind = kind; }
@@ -51,7 +69,7 @@ void RectControl::Constructor() {
   QWidget* widget = nullptr;
   switch (impl_->kind) {
     case Kind::PushButton: {
-      auto* button = new QPushButton(parent);
+      auto* button = new ButtonWidget(parent);
       button->setAutoDefault(false);
       std::weak_ptr<Object> weak = shared_from_this();
       QObject::connect(button, &QPushButton::clicked, button, [weak] {

@@ -61,8 +61,9 @@ void WindowWidget::keyPressEvent(QKeyEvent* event) {
   const bool enter =
       (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && mods == Qt::NoModifier;
   if (enter) {
-    // A focused push button takes Return itself, as on any desktop: Return
-    // on Reset must never start the server. Else the default button does.
+    // The focused push button takes Return, as on any desktop: Return on
+    // Reset must never start the server. Else the default button does. The
+    // buttons leave these keys to this one place.
     auto usable = [](QPushButton* b) { return b && b->isVisible() && b->isEnabled(); };
     QPushButton* target = qobject_cast<QPushButton*>(focusWidget());
     if (!usable(target)) {
