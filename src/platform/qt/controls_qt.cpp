@@ -82,6 +82,8 @@ void RectControl::Constructor() {
     }
     case Kind::TextField:
       widget = new QLineEdit(parent);
+      // A line edit would insert the dragged text; its window takes the drop.
+      widget->setAcceptDrops(false);
       break;
     case Kind::Label: {
       auto* label = new QLabel(parent);
@@ -96,7 +98,6 @@ void RectControl::Constructor() {
       break;
   }
   impl_->widget = widget;
-  LeaveDropsToWindow(widget);
   widget->show();
   // Everything set before the widget existed applies now.
   if (const PropertyValue* v = PropertyValueOf("Name")) SetProperty("Name", *v);

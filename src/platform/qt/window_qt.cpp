@@ -1,6 +1,5 @@
 // Windows on Qt: a QMainWindow whose central widget is the client area, with
 // the controls placed at their design coordinates.
-#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -82,70 +81,6 @@ void WindowWidget::keyPressEvent(QKeyEvent* event) {
     }
   }
   QMainWindow::keyPressEvent(event);
-}
-
-namespace {
-
-// Hands the drag events that reach a control to its window, at the same
-// place; the control itself never sees them.
-class DropsToWindow : public QObject {
- public:
-  using QObject::QObject;
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    auto* control = qobject_cast<QWidget*>(watched);
-    QWidget* window = control ? control->window() : nullptr;
-    if (!window || window == control) return false;
-    switch (event->type()) {
-      case QEvent::DragEnter: {
-        auto* e = static_cast<QDragEnterEvent*>(event);
-        QDragEnterEvent there(At(control, e), e->possibleActions(), e->mimeData(), e->buttons(),
-                              e->modifiers());
-        Forward(window, there, *e);
-        return true;
-      }
-      case QEvent::DragMove: {
-        auto* e = static_cast<QDragMoveEvent*>(event);
-        QDragMoveEvent there(At(control, e), e->possibleActions(), e->mimeData(), e->buttons(),
-                             e->modifiers());
-        Forward(window, there, *e);
-        return true;
-      }
-      case QEvent::Drop: {
-        auto* e = static_cast<QDropEvent*>(event);
-        QDropEvent there(QPointF(At(control, e)), e->possibleActions(), e->mimeData(), e->buttons(),
-                         e->modifiers());
-        Forward(window, there, *e);
-        return true;
-      }
-      case QEvent::DragLeave: {
-        QDragLeaveEvent there;
-        QCoreApplication::sendEvent(window, &there);
-        return true;
-      }
-      default:
-        return false;
-    }
-  }
-
- private:
-  static QPoint At(QWidget* control, const QDropEvent* e) {
-    return control->mapTo(control->window(), e->position().toPoint());
-  }
-  static void Forward(QWidget* window, QDropEvent& there, QDropEvent& here) {
-    QCoreApplication::sendEvent(window, &there);
-    here.setDropAction(there.dropAction());
-    here.setAccepted(there.isAccepted());
-  }
-};
-
-}  // namespace
-
-void LeaveDropsToWindow(QWidget* control) {
-  // A line edit takes drops by default and would insert the dragged text.
-  control->setAcceptDrops(false);
-  control->installEventFilter(new DropsToWindow(control));
 }
 
 std::shared_ptr<::FolderItem> DragItem::FolderItem() const {
