@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QUrl>
-
+#include <QWindow>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -82,9 +82,9 @@ struct Item {
 
 struct DropCase {
   const char* name;
-  std::vector<Item> items;     // none: a drop of plain text
-  std::optional<std::string> share;    // "@" stands for the drop folder; none: unchanged
-  std::optional<std::string> server;   // the same, for the server folder
+  std::vector<Item> items;            // none: a drop of plain text
+  std::optional<std::string> share;   // "@" stands for the drop folder; none: unchanged
+  std::optional<std::string> server;  // the same, for the server folder
 };
 void PrintTo(const DropCase& c, std::ostream* os) { *os << c.name; }
 
@@ -162,12 +162,19 @@ INSTANTIATE_TEST_SUITE_P(
         DropCase{"FolderNamedVelmoor", {{"velmoor", Kind::Folder}}, std::nullopt, "@"},
         DropCase{"ItemThatDoesNotExist", {{"gone/away", Kind::Absent}}, "@/gone/away", std::nullopt},
         DropCase{"TwoItemsOnlyTheFirstCounts",
-                 {{"first", Kind::Folder}, {"second/velmoor", Kind::File}}, "@/first", std::nullopt},
+                 {{"first", Kind::Folder}, {"second/velmoor", Kind::File}},
+                 "@/first",
+                 std::nullopt},
         DropCase{"WebLinkBesideAFile",
-                 {{"https://example.com/velmoor", Kind::Url}, {"local", Kind::Folder}}, "@/local", std::nullopt},
-        DropCase{"ShellCode", {{"a$(touch pwned)b", Kind::Folder}}, "@/a\\$\\(touch\\ pwned\\)b", std::nullopt},
+                 {{"https://example.com/velmoor", Kind::Url}, {"local", Kind::Folder}},
+                 "@/local",
+                 std::nullopt},
+        DropCase{
+            "ShellCode", {{"a$(touch pwned)b", Kind::Folder}}, "@/a\\$\\(touch\\ pwned\\)b", std::nullopt},
         DropCase{"LineFeed", {{"new\nline", Kind::Folder}}, "@/new'\n'line", std::nullopt},
-        DropCase{"ShellCodeInServerFolder", {{"x;touch pwned/velmoor", Kind::File}}, std::nullopt,
+        DropCase{"ShellCodeInServerFolder",
+                 {{"x;touch pwned/velmoor", Kind::File}},
+                 std::nullopt,
                  "@/x\\;touch\\ pwned"},
         DropCase{"PlainText", {}, std::nullopt, std::nullopt},
         DropCase{"WebLinkOnly", {{"https://example.com/share", Kind::Url}}, std::nullopt, std::nullopt}),
@@ -191,6 +198,70 @@ TEST_F(DropsTest, NothingIsTakenBeforeTheOpeningAcceptsDrops) {
   EXPECT_EQ(w.ShareDir()->Text(), "/Games");
   EXPECT_EQ(w.velmoor()->Text(), "/Games");
 }
+
+// --- The window takes nothing from the source ------------------------------
+
+// What the drag offers and the keys held while dragging: Shift proposes a
+// move, Ctrl+Shift a link. A source that deletes its item after a move
+// would lose the user's folder, so every drop is answered as a copy, and one
+// that cannot be a copy is refused.
+struct ActionCase {
+  const char* name;
+  Qt::DropActions offered;
+  Qt::KeyboardModifiers modifiers;
+  Qt::DropAction proposed;
+  bool taken;
+};
+void PrintTo(const ActionCase& c, std::ostream* os) { *os << c.name; }
+
+class DropAction : public DropsTest, public ::testing::WithParamInterface<ActionCase> {};
+
+TEST_P(DropAction, IsAnsweredAsACopy) {
+  const ActionCase& c = GetParam();
+  const fs::path share = root_.path() / "share";
+  fs::create_directories(share);
+  MainWindow& w = Open();
+  w.ShareDir()->SetText("/before/share");
+  QMimeData mime;
+  mime.setUrls({FileUrl(share)});
+
+  // Through the toplevel QWindow, as the desktop delivers a drag and reads
+  // back its answer.
+  QWindow* window = TopLevel()->windowHandle();
+  const QPoint at(150, 100);
+  QDragEnterEvent enter(at, c.offered, &mime, Qt::LeftButton, c.modifiers);
+  ASSERT_EQ(enter.proposedAction(), c.proposed);
+  QCoreApplication::sendEvent(window, &enter);
+  QDragMoveEvent move(at, c.offered, &mime, Qt::LeftButton, c.modifiers);
+  QCoreApplication::sendEvent(window, &move);
+  QDropEvent drop(QPointF(at), c.offered, &mime, Qt::LeftButton, c.modifiers);
+  QCoreApplication::sendEvent(window, &drop);
+  testsupport::Pump(10ms);
+
+  EXPECT_EQ(enter.isAccepted(), c.taken);
+  EXPECT_EQ(move.isAccepted(), c.taken);
+  EXPECT_EQ(drop.isAccepted(), c.taken);
+  if (c.taken) {
+    EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+    EXPECT_EQ(move.dropAction(), Qt::CopyAction);
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+  }
+  EXPECT_EQ(w.ShareDir()->Text(), c.taken ? share.string() : "/before/share");
+  EXPECT_TRUE(fs::is_directory(share));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Actions, DropAction,
+    ::testing::Values(ActionCase{"Copy", Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::NoModifier,
+                                 Qt::CopyAction, true},
+                      ActionCase{"ShiftMove", Qt::CopyAction | Qt::MoveAction | Qt::LinkAction,
+                                 Qt::ShiftModifier, Qt::MoveAction, true},
+                      ActionCase{"CtrlShiftLink", Qt::CopyAction | Qt::MoveAction | Qt::LinkAction,
+                                 Qt::ControlModifier | Qt::ShiftModifier, Qt::LinkAction, true},
+                      ActionCase{"MoveOnly", Qt::MoveAction, Qt::NoModifier, Qt::MoveAction, false},
+                      ActionCase{"LinkOrMoveOnly", Qt::MoveAction | Qt::LinkAction,
+                                 Qt::ControlModifier | Qt::ShiftModifier, Qt::LinkAction, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Over every part of the window -----------------------------------------
 
@@ -351,14 +422,13 @@ TEST_P(DroppedAndStarted, ServerGetsTheLiteralPathAndNothingElseRuns) {
   EXPECT_TRUE(fs::exists(share));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, DroppedAndStarted,
-    ::testing::Values(StartedCase{"Substitution", "a$(touch pwned)b"},
-                      StartedCase{"Backquotes", "x`touch pwned`y"},
-                      StartedCase{"ListAndBackground", "s;touch pwned&"},
-                      StartedCase{"QuotesAndPipe", "q'\"|touch pwned"},
-                      StartedCase{"LineFeed", "new\n touch pwned"},
-                      StartedCase{"GlobTildeBraceHash", "glob * ~ {a,b} #"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Names, DroppedAndStarted,
+                         ::testing::Values(StartedCase{"Substitution", "a$(touch pwned)b"},
+                                           StartedCase{"Backquotes", "x`touch pwned`y"},
+                                           StartedCase{"ListAndBackground", "s;touch pwned&"},
+                                           StartedCase{"QuotesAndPipe", "q'\"|touch pwned"},
+                                           StartedCase{"LineFeed", "new\n touch pwned"},
+                                           StartedCase{"GlobTildeBraceHash", "glob * ~ {a,b} #"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -38,17 +38,34 @@ std::vector<std::string> LocalPaths(const QMimeData* mime) {
 
 }  // namespace
 
+namespace {
+
+// The window takes nothing from the source, so every drag it takes is
+// answered as a copy, whatever the keys held propose: a source that deletes
+// its item after a move would lose the user's folder. A drag that cannot be
+// a copy is refused.
+bool TakeAsCopy(QDropEvent* event) {
+  if (!event->mimeData()->hasUrls() || !(event->possibleActions() & Qt::CopyAction)) {
+    event->ignore();
+    return false;
+  }
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+  return true;
+}
+
+}  // namespace
+
 void WindowWidget::dragEnterEvent(QDragEnterEvent* event) {
-  if (acceptDrops && event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (acceptDrops) TakeAsCopy(event);
 }
 
 void WindowWidget::dragMoveEvent(QDragMoveEvent* event) {
-  if (acceptDrops && event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (acceptDrops) TakeAsCopy(event);
 }
 
 void WindowWidget::dropEvent(QDropEvent* event) {
-  if (!acceptDrops || !onDrop) return;
-  event->acceptProposedAction();
+  if (!acceptDrops || !onDrop || !TakeAsCopy(event)) return;
   onDrop(LocalPaths(event->mimeData()));
 }
 
