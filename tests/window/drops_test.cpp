@@ -101,7 +101,10 @@ TEST_P(DropTable, SetsExactlyTheExpectedControl) {
   QList<QUrl> urls;
   for (const Item& item : c.items) {
     if (item.kind == Kind::Url) {
-      urls.push_back(QUrl(QString::fromStdString(item.path)));
+      // "@" in a URL stands for the drop folder's path.
+      std::string url = item.path;
+      if (auto at = url.find('@'); at != std::string::npos) url.replace(at, 1, root_.str());
+      urls.push_back(QUrl(QString::fromStdString(url)));
       continue;
     }
     const fs::path p = item.path.rfind('/', 0) == 0 ? fs::path(item.path) : root_.path() / item.path;
@@ -176,6 +179,9 @@ INSTANTIATE_TEST_SUITE_P(
                  {{"x;touch pwned/velmoor", Kind::File}},
                  std::nullopt,
                  "@/x\\;touch\\ pwned"},
+        DropCase{"LocalhostUrl", {{"file://localhost@/share", Kind::Url}}, "@/share", std::nullopt},
+        // A file on another machine is no local file.
+        DropCase{"OtherHostUrl", {{"file://elsewhere@/share", Kind::Url}}, std::nullopt, std::nullopt},
         DropCase{"PlainText", {}, std::nullopt, std::nullopt},
         DropCase{"WebLinkOnly", {{"https://example.com/share", Kind::Url}}, std::nullopt, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -385,6 +391,41 @@ INSTANTIATE_TEST_SUITE_P(
                       PlaceCase{"HintLabelDirectly", "Label3", Delivery::ToWidgetUnderPoint},
                       PlaceCase{"ResetButtonDirectly", "PushButton2", Delivery::ToWidgetUnderPoint}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// --- Names that are not UTF-8 -----------------------------------------------
+
+// Folder names in Latin-1, as an old disk or archive gives them, reach the
+// controls, the server and the settings file with their bytes unchanged;
+// through Qt text each would name a folder that does not exist.
+TEST_F(DropsTest, NamesThatAreNotUtf8KeepTheirBytes) {
+  const fs::path share = root_.path() / "caf\xE9";
+  const fs::path server = root_.path() / "s\xE9rver";
+  ASSERT_EQ(mkdir(share.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(server.c_str(), 0700), 0);
+  ASSERT_EQ(symlink((testsupport::FakesDir() / "velmoor").c_str(), (server / "velmoor").c_str()), 0);
+  const QByteArray root = QUrl::toPercentEncoding(QByteArray::fromStdString(root_.str()), "/");
+
+  MainWindow& w = Open();
+  QMimeData serverDrag;
+  serverDrag.setUrls({QUrl::fromEncoded("file://" + root + "/s%E9rver/velmoor")});
+  Drop(serverDrag);
+  QMimeData shareDrag;
+  shareDrag.setUrls({QUrl::fromEncoded("file://" + root + "/caf%E9")});
+  Drop(shareDrag);
+  EXPECT_EQ(w.velmoor()->Text(), server.string());
+  EXPECT_EQ(w.ShareDir()->Text(), share.string());
+  EXPECT_TRUE(fs::is_directory(w.ShareDir()->Text()));
+
+  QTest::mouseClick(Widget<QPushButton>("PushButton1"), Qt::LeftButton);
+  ASSERT_TRUE(testsupport::PumpUntil([&] { return !Records().empty(); }));
+  EXPECT_EQ(Records()[0].args, (std::vector<std::string>{"-p", "38008", share.string()}));
+
+  // The settings file holds the byte as it stands, and gives it back.
+  EXPECT_NE(testsupport::ReadFile(SettingsFile()).find("\\/caf\xE9\""), std::string::npos);
+  MainWindow& again = Open();
+  EXPECT_EQ(again.ShareDir()->Text(), share.string());
+  EXPECT_EQ(again.velmoor()->Text(), server.string());
+}
 
 // --- Dropped names reach the server literally ------------------------------
 

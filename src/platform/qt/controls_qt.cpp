@@ -206,8 +206,13 @@ void PushButton::RaiseAction() {
 TextField::TextField() : RectControl(Kind::TextField) {}
 
 std::string TextField::Text() const {
-  if (const auto* f = qobject_cast<QLineEdit*>(impl().widget.data())) return f->text().toStdString();
-  return TextOf("Text", "");
+  // A text set here keeps its bytes, those that are not UTF-8 included, which
+  // the widget shows replaced; what the user typed is read from the widget.
+  const std::string set = TextOf("Text", "");
+  if (const auto* f = qobject_cast<QLineEdit*>(impl().widget.data())) {
+    if (f->text() != Q(set)) return f->text().toStdString();
+  }
+  return set;
 }
 
 void TextField::SetText(const std::string& text) { SetProperty("Text", text); }
@@ -216,10 +221,9 @@ void TextField::SetText(const std::string& text) { SetProperty("Text", text); }
 
 Label::Label() : RectControl(Kind::Label) {}
 
-std::string Label::Text() const {
-  if (const auto* l = qobject_cast<QLabel*>(impl().widget.data())) return l->text().toStdString();
-  return TextOf("Text", "");
-}
+// The text as set, bytes that are not UTF-8 included; the widget shows them
+// replaced.
+std::string Label::Text() const { return TextOf("Text", ""); }
 
 void Label::SetText(const std::string& text) { SetProperty("Text", text); }
 

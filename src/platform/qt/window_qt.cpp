@@ -23,15 +23,25 @@ std::map<std::string, std::shared_ptr<Window>>& ImplicitWindows() {
   return windows;
 }
 
+// The path of a local file's URL, as bytes: taken from the percent-encoding,
+// so a name that is not UTF-8 keeps its bytes, which Qt text would replace.
+// Empty for a URL that names no file on this machine.
+std::string LocalPath(const QUrl& url) {
+  if (!url.isLocalFile()) return {};
+  const QString host = url.host();
+  if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0) return {};
+  std::string path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+  // A folder's URL may end in a slash; its path does not.
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
 std::vector<std::string> LocalPaths(const QMimeData* mime) {
   std::vector<std::string> paths;
   if (!mime || !mime->hasUrls()) return paths;
   for (const QUrl& url : mime->urls()) {
-    if (!url.isLocalFile()) continue;
-    QString path = url.toLocalFile();
-    // A folder's URL may end in a slash; its path does not.
-    while (path.size() > 1 && path.endsWith('/')) path.chop(1);
-    if (!path.isEmpty()) paths.push_back(path.toStdString());
+    std::string path = LocalPath(url);
+    if (!path.empty()) paths.push_back(std::move(path));
   }
   return paths;
 }
