@@ -148,6 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
         HeldCase{"SpaceOnStart", "PushButton1", Qt::Key_Space, Qt::NoModifier, " ", 1, 0},
         HeldCase{"ReturnInPortField", "Port", Qt::Key_Return, Qt::NoModifier, "\r", 1, 0},
         HeldCase{"EnterInVelmoorField", "velmoor", Qt::Key_Enter, Qt::KeypadModifier, "\r", 1, 0},
+        HeldCase{"ReturnOnAuto", "CheckBox1", Qt::Key_Return, Qt::NoModifier, "\r", 1, 0},
         HeldCase{"ReturnOnReset", "PushButton2", Qt::Key_Return, Qt::NoModifier, "\r", 0, 1},
         HeldCase{"EnterOnReset", "PushButton2", Qt::Key_Enter, Qt::KeypadModifier, "\r", 0, 1},
         HeldCase{"SpaceOnReset", "PushButton2", Qt::Key_Space, Qt::NoModifier, " ", 0, 1}),
