@@ -14,9 +14,6 @@ namespace {
 
 constexpr const char* kFolderName = "ORVANDE";
 constexpr const char* kFileName = "ORVANDE.json";
-// A save's temporary file older than this belongs to a save that never
-// ended (a kill); a younger one may be another launcher's save under way.
-constexpr int kStaleTemporarySeconds = 60;
 
 std::string FilePath(const FolderItem& applicationData) {
   std::string path = applicationData.NativePath();
@@ -54,7 +51,7 @@ void MainWindow::SavePreferences() {
       Use(file, "settings file").SetAside("unreadable");
       settingsUnread_ = false;
     }
-    TextOutputStream::RemoveLeftovers(file, kStaleTemporarySeconds);
+    TextOutputStream::RemoveLeftovers(file);
     auto stream = TextOutputStream::Create(file);
     Use(stream, "settings stream").Write(settings.ToString());
     // Close puts the whole new text in place, or raises and leaves the old.
@@ -97,8 +94,10 @@ void MainWindow::PushButton2_Action(std::shared_ptr<PushButton>) {
   auto folder = Use(data, "application-data folder").Child(kFolderName);
   auto file = Use(folder, "settings folder").Child(kFileName);
   Use(file, "settings file").Delete();
-  // The temporary files of a save that never ended would keep the folder;
-  // anything else it holds stays, and so does the folder then.
-  TextOutputStream::RemoveLeftovers(file, 0);
+  // A save that a kill ended leaves its temporary file, which would keep the
+  // folder; a fresh one is another launcher's save under way and stays.
+  TextOutputStream::RemoveLeftovers(file);
+  // Removed only when empty: whatever else the user keeps there stays, and
+  // so does the folder then.
   folder->Delete();
 }

@@ -407,44 +407,124 @@ TEST_F(HostileSettingsTest, AnApplicationDataFolderThatCannotBeMadeFailsStartByN
   EXPECT_FALSE(fs::exists(root + "/locked/xdg"));
 }
 
-// --- Leftovers of a save that never ended ----------------------------------------
+// --- The user's own files beside the settings, and a save's leftovers ---------------
 
-TEST_F(HostileSettingsTest, AStaleTemporaryIsGoneAfterTheNextSave) {
+// What a user keeps beside the settings file, all hours old: copies made by
+// hand, notes, a folder. None has the shape of a save's temporary file.
+struct OwnFile {
+  const char* name;
+  bool folder;
+};
+const OwnFile kOwnFiles[] = {
+    {"ORVANDE.json.original", false},
+    {"ORVANDE.json.20240115", false},
+    {"ORVANDE.json.bak", false},
+    {"ORVANDE.json.12345678", false},
+    {"notes.txt", false},
+    {"old settings", true},
+};
+constexpr int kHoursOld = 3 * 3600;
+const std::string kHalfSaved = R"({"ipaddress":"half)";
+
+class UserFiles : public HostileSettingsTest {
+ protected:
+  static std::string Content(const OwnFile& f) { return std::string("mine: ") + f.name; }
+
+  void PlantOwnFiles() {
+    for (const auto& f : kOwnFiles) {
+      const fs::path p = SettingsFolder() / f.name;
+      if (f.folder) {
+        fs::create_directory(p);
+        testsupport::WriteFile(p / "inside", Content(f));
+      } else {
+        testsupport::WriteFile(p, Content(f));
+      }
+      Age(p, kHoursOld);
+    }
+  }
+
+  void ExpectOwnFilesKept() {
+    for (const auto& f : kOwnFiles) {
+      const fs::path p = SettingsFolder() / f.name;
+      EXPECT_EQ(testsupport::ReadFile(f.folder ? p / "inside" : p), Content(f)) << f.name;
+    }
+  }
+
+  std::vector<std::string> OwnNames() const {
+    std::vector<std::string> names;
+    for (const auto& f : kOwnFiles) names.push_back(f.name);
+    return names;
+  }
+
+  // A save's temporary file: a stale one a kill left, or a fresh one of a
+  // save under way.
+  fs::path Temporary(const std::string& suffix, int age) {
+    const fs::path p = SettingsFolder() / (".ORVANDE.json.saving-" + suffix);
+    testsupport::WriteFile(p, kHalfSaved);
+    Age(p, age);
+    return p;
+  }
+};
+
+TEST_F(UserFiles, StartAndResetKeepEveryOneByteForByte) {
   WriteSettings(kGood);
-  const fs::path stale = SettingsFolder() / "ORVANDE.json.Ab12Cd34";
-  const fs::path young = SettingsFolder() / "ORVANDE.json.Young123";
-  testsupport::WriteFile(stale, R"({"ipaddress":"half)");
-  testsupport::WriteFile(young, R"({"ipaddress":"half)");
-  Age(stale, 120);
+  PlantOwnFiles();
+  const fs::path stale = Temporary("Ab12Cd", kHoursOld);
   std::string errors;
   MainWindow& w = OpenCapturing(errors);
   EXPECT_EQ(errors, "");
+
   EXPECT_EQ(ClickStart(), "");
   EXPECT_EQ(w.PushButton1()->Caption(), "Stop");
-  EXPECT_FALSE(fs::exists(stale));
-  // A younger one may be another launcher's save under way.
-  EXPECT_TRUE(fs::exists(young));
   EXPECT_NE(testsupport::ReadFile(SettingsFile()).find(R"("port":"9000")"), std::string::npos);
-}
+  ExpectOwnFilesKept();
+  EXPECT_FALSE(fs::exists(stale)) << "the stale temporary stayed";
 
-TEST_F(HostileSettingsTest, ResetRemovesTheFolderEvenWhenATemporaryWasLeft) {
-  MainWindow& w = Open(false);
-  MainWindowProbe::SavePreferences(w);
-  // Left by a save a moment ago that a kill ended.
-  testsupport::WriteFile(SettingsFolder() / "ORVANDE.json.Kill3d00", R"({"ipaddress":"half)");
+  // Reset: the settings file and a stale temporary go; another save's
+  // fresh one and everything of the user's stay, and so does the folder.
+  const fs::path staleAgain = Temporary("Zz98Yx", kHoursOld);
+  const fs::path fresh = Temporary("Young1", 2);
   testing::internal::CaptureStderr();
   ClickReset();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_FALSE(fs::exists(SettingsFolder()));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(SettingsFile())));
+  EXPECT_FALSE(fs::exists(staleAgain));
+  EXPECT_EQ(testsupport::ReadFile(fresh), kHalfSaved);
+  ExpectOwnFilesKept();
+  std::vector<std::string> expected = OwnNames();
+  expected.push_back(fresh.filename());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Entries(SettingsFolder()), expected);
+}
 
-  // The next opening reads nothing and reports nothing.
+// The folder goes with the file when nothing else is left in it: a stale
+// temporary does not keep it, a fresh one does.
+TEST_F(UserFiles, ResetRemovesTheFolderUnlessAFreshSaveIsUnderWay) {
+  for (bool freshOne : {false, true}) {
+    SCOPED_TRACE(freshOne ? "a fresh temporary" : "a stale temporary");
+    fs::remove_all(SettingsFolder());
+    WriteSettings(kGood);
+    const fs::path temporary = Temporary("Kill3d", freshOne ? 2 : kHoursOld);
+    MainWindow& w = Open(false);
+    (void)w;
+    testing::internal::CaptureStderr();
+    ClickReset();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(SettingsFile())));
+    EXPECT_EQ(fs::exists(SettingsFolder()), freshOne);
+    if (freshOne) {
+      EXPECT_EQ(Entries(SettingsFolder()), std::vector<std::string>{temporary.filename()});
+    }
+  }
+  // With the folder gone, the next opening reads nothing and reports nothing.
+  fs::remove_all(SettingsFolder());
   testing::internal::CaptureStderr();
   MainWindow& again = Open();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(again.Label1()->Text(), "");
 }
 
-TEST_F(HostileSettingsTest, ResetKeepsTheCopiesSetAsideAndSoTheFolder) {
+TEST_F(UserFiles, ResetKeepsTheCopiesSetAsideAndSoTheFolder) {
   WriteSettings(kMissingComma);
   std::string errors;
   MainWindow& w = OpenCapturing(errors);
@@ -452,7 +532,7 @@ TEST_F(HostileSettingsTest, ResetKeepsTheCopiesSetAsideAndSoTheFolder) {
   MainWindowProbe::SavePreferences(w);
   const auto copies = AsideCopies(SettingsFolder());
   ASSERT_EQ(copies.size(), 1u);
-  testsupport::WriteFile(SettingsFolder() / "ORVANDE.json.Kill3d00", R"({"ipaddress":"half)");
+  Temporary("Kill3d", kHoursOld);
 
   ClickReset();
   EXPECT_EQ(Entries(SettingsFolder()), copies);
