@@ -11,14 +11,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,81 @@ namespace fs = std::filesystem;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
+
+// A seam in this test binary only: it is linked with --wrap for fsync,
+// fdatasync, rename and open (tests/CMakeLists.txt), so every such call of
+// the streams passes through here on its way to the real one. A test can
+// note what a save does, in order, or have the next opening of a path find a
+// FIFO there, put in after the stream looked at the path.
+namespace seam {
+
+std::mutex mutex;
+std::vector<std::string>* noted = nullptr;  // guarded by mutex
+std::atomic<const char*> fifoAtOpen{nullptr};
+std::atomic<bool> swapped{false};
+
+std::string PathOf(int fd) {
+  char buffer[4096];
+  ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : "fd " + std::to_string(fd);
+}
+
+void Note(const std::string& call) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (noted) noted->push_back(call);
+}
+
+// Notes the calls while it lives.
+class Noting {
+ public:
+  explicit Noting(std::vector<std::string>& calls) {
+    std::lock_guard<std::mutex> lock(mutex);
+    noted = &calls;
+  }
+  ~Noting() {
+    std::lock_guard<std::mutex> lock(mutex);
+    noted = nullptr;
+  }
+};
+
+}  // namespace seam
+
+extern "C" {
+int __real_fsync(int fd);
+int __real_fdatasync(int fd);
+int __real_rename(const char* from, const char* to);
+int __real_open(const char* path, int flags, ...);
+
+int __wrap_fsync(int fd) {
+  seam::Note("sync " + seam::PathOf(fd));
+  return __real_fsync(fd);
+}
+
+int __wrap_fdatasync(int fd) {
+  seam::Note("sync " + seam::PathOf(fd));
+  return __real_fdatasync(fd);
+}
+
+int __wrap_rename(const char* from, const char* to) {
+  seam::Note(std::string("rename ") + from + " " + to);
+  return __real_rename(from, to);
+}
+
+int __wrap_open(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if (flags & (O_CREAT | O_TMPFILE)) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, mode_t);
+    va_end(args);
+  }
+  const char* swap = seam::fifoAtOpen.load();
+  if (swap && std::strcmp(swap, path) == 0 && seam::fifoAtOpen.compare_exchange_strong(swap, nullptr)) {
+    seam::swapped = ::unlink(path) == 0 && ::mkfifo(path, 0600) == 0;
+  }
+  return __real_open(path, flags, mode);
+}
+}
 
 namespace {
 
@@ -710,4 +788,66 @@ TEST_F(TextStream, RemoveLeftoversLooksBesideTheFileALinkPointsTo) {
   EXPECT_TRUE(fs::exists(young));
   EXPECT_EQ(ReadFile(mine), "half");
   EXPECT_EQ(ReadFile(real), kPrevious);
+}
+
+// --- What a save does on disk, in order, seen through the seam ---------------
+
+// Only what is on disk may take the target's name: the temporary file is
+// synced before the rename, and the folder after it. A rename first would
+// let a crash leave the target empty or half written.
+TEST_F(TextStream, SaveSyncsTheTemporaryBeforeTheRenameAndTheFolderAfter) {
+  for (bool existed : {false, true}) {
+    SCOPED_TRACE(existed ? "replacing a file" : "a new file");
+    fs::remove(target);
+    if (existed) WritePrevious();
+    std::vector<std::string> calls;
+    {
+      seam::Noting noting(calls);
+      auto out = TextOutputStream::Create(item);
+      out->Write("new");
+      out->Close();
+    }
+    EXPECT_EQ(ReadFile(target), "new");
+    const std::string described = testing::PrintToString(calls);
+    ASSERT_EQ(calls.size(), 3u) << described;
+    const std::string head = "rename " + folder.string() + "/";
+    const std::string tail = " " + target.string();
+    ASSERT_EQ(calls[1].rfind(head, 0), 0u) << described;
+    ASSERT_GT(calls[1].size(), head.size() + tail.size()) << described;
+    const std::string temp = calls[1].substr(7, calls[1].size() - 7 - tail.size());
+    EXPECT_TRUE(IsTemporaryName(fs::path(temp).filename().string())) << described;
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"sync " + temp, "rename " + temp + tail, "sync " + folder.string()}));
+  }
+}
+
+// The path is looked at, then opened. A FIFO put there in between (here by
+// the seam, just before the open) is found when what was opened is looked
+// at: the opening waits for no writer and raises at once. In a child under
+// an alarm, so that an opening that waits fails the test instead of holding
+// it.
+TEST_F(TextStream, AFifoSwappedInAfterTheCheckIsRefusedWithoutWaiting) {
+  WritePrevious();
+  const std::string path = target.string();
+  ChildResult result = RunInChild(
+      [this, &path] {
+        ::alarm(5);
+        seam::fifoAtOpen = path.c_str();
+        const auto start = std::chrono::steady_clock::now();
+        std::string outcome;
+        try {
+          TextInputStream::Open(item);
+          outcome = "opened";
+        } catch (const IOException& e) {
+          outcome = Describe(e, *item);
+        }
+        if (!seam::swapped) outcome += " [no FIFO was swapped in]";
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(1)) {
+          outcome += " [took more than a second]";
+        }
+        return outcome;
+      },
+      false);
+  EXPECT_EQ(result.output, "22 22 cannot open " + path + ": not a regular file (a FIFO)");
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(target)));
 }
