@@ -90,10 +90,15 @@ void MainWindow::LoadPreferences() {
 }
 
 void MainWindow::PushButton2_Action(std::shared_ptr<PushButton>) {
+  // No application-data folder, no ORVANDE folder: nothing saved, nothing
+  // to delete, and nothing to say.
   auto data = SpecialFolder::ApplicationData();
-  auto folder = Use(data, "application-data folder").Child(kFolderName);
-  auto file = Use(folder, "settings folder").Child(kFileName);
-  Use(file, "settings file").Delete();
+  if (!data) return;
+  auto folder = data->Child(kFolderName);
+  if (!folder) return;
+  auto file = folder->Child(kFileName);
+  if (!file) return;
+  file->Delete();
   // A save that a kill ended leaves its temporary file, which would keep the
   // folder; a fresh one is another launcher's save under way and stays.
   TextOutputStream::RemoveLeftovers(file);

@@ -16,7 +16,11 @@
 #include <string>
 #include <vector>
 
+#include <QApplication>
+#include <QMessageBox>
+
 #include "platform/exceptions.h"
+#include "platform/runtime.h"
 #include "support/hostile_settings.h"
 #include "support/posix_support.h"
 #include "support/window_fixture.h"
@@ -405,6 +409,50 @@ TEST_F(HostileSettingsTest, AnApplicationDataFolderThatCannotBeMadeFailsStartByN
   EXPECT_EQ(w.PushButton1()->Caption(), "Start");
   EXPECT_EQ(MainWindowProbe::ThreadString(w), "");
   EXPECT_FALSE(fs::exists(root + "/locked/xdg"));
+}
+
+// --- Reset with nothing to delete ---------------------------------------------------
+
+// Reset on a fresh account, or twice in a row: nothing to delete, so nothing
+// said, on stderr or in a box.
+TEST_F(HostileSettingsTest, ResetWithNothingSavedDoesNothingAndSaysNothing) {
+  ShowMessageBoxesOffscreenForTests(true);
+  struct Reset {
+    std::string errors;
+    int boxes = 0;
+  };
+  auto reset = [&] {
+    Reset r;
+    testing::internal::CaptureStderr();
+    ClickReset();
+    testsupport::Pump(20ms);
+    r.errors = testing::internal::GetCapturedStderr();
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (auto* box = qobject_cast<QMessageBox*>(top)) {
+        ++r.boxes;
+        box->close();
+      }
+    }
+    return r;
+  };
+  MainWindow& w = Open();
+  ASSERT_FALSE(fs::exists(SettingsFolder()));
+  for (int i = 1; i <= 2; ++i) {
+    SCOPED_TRACE("fresh account, Reset " + std::to_string(i));
+    const Reset r = reset();
+    EXPECT_EQ(r.errors, "");
+    EXPECT_EQ(r.boxes, 0);
+    EXPECT_FALSE(fs::exists(SettingsFolder()));
+  }
+  MainWindowProbe::SavePreferences(w);
+  for (int i = 1; i <= 2; ++i) {
+    SCOPED_TRACE("after a save, Reset " + std::to_string(i));
+    const Reset r = reset();
+    EXPECT_EQ(r.errors, "");
+    EXPECT_EQ(r.boxes, 0);
+    EXPECT_FALSE(fs::exists(SettingsFolder()));
+  }
+  ShowMessageBoxesOffscreenForTests(false);
 }
 
 // --- The user's own files beside the settings, and a save's leftovers ---------------
