@@ -4,7 +4,8 @@
 // Nothing the user had is lost: a file that the opening could not read is
 // set aside at the next save instead of being replaced, a folder that
 // cannot be made or used fails the save (and so the Start) by name, and the
-// report of a failure names the settings file.
+// report of a failure names the settings file. Nothing but the save makes a
+// folder.
 #include "platform/folderitem.h"
 #include "platform/textstream.h"
 #include "settings/json.h"
@@ -38,6 +39,7 @@ void MainWindow::SavePreferences() {
   try {
     // A folder that cannot be made or used fails the save here, so that
     // Start starts nothing on settings that were not kept.
+    data.CreateAsFolderWithParents();
     data.RequireFolder();
     auto folder = data.Child(kFolderName);
     // No item for the folder: nothing to name, nothing written.

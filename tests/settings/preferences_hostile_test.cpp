@@ -329,9 +329,22 @@ TEST_P(SettingsPlace, StartFailsByNameOrSavesInTheFolderItMade) {
   ScopedEnv xdgEnv("XDG_CONFIG_HOME", xdg);
   ScopedEnv homeEnv("HOME", home);
 
+  auto everything = [&] {
+    std::vector<std::string> paths;
+    for (const auto& e : fs::recursive_directory_iterator(root)) paths.push_back(e.path().string());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  };
+  const auto before = everything();
+
   std::string errors;
   MainWindow& w = OpenCapturing(errors);
   EXPECT_EQ(errors, "") << "the opening stays quiet where there is no folder";
+  // Neither the opening nor a Reset makes a folder: only a save does.
+  testing::internal::CaptureStderr();
+  ClickReset();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(everything(), before);
   errors = ClickStart();
 
   if (!c.report.empty()) {
@@ -413,8 +426,8 @@ TEST_F(HostileSettingsTest, AnApplicationDataFolderThatCannotBeMadeFailsStartByN
 
 // --- Reset with nothing to delete ---------------------------------------------------
 
-// Reset on a fresh account, or twice in a row: nothing to delete, so nothing
-// said, on stderr or in a box.
+// Reset on a fresh account, twice in a row, or with no application-data
+// folder at all: nothing to delete, so nothing said, on stderr or in a box.
 TEST_F(HostileSettingsTest, ResetWithNothingSavedDoesNothingAndSaysNothing) {
   ShowMessageBoxesOffscreenForTests(true);
   struct Reset {
@@ -451,6 +464,14 @@ TEST_F(HostileSettingsTest, ResetWithNothingSavedDoesNothingAndSaysNothing) {
     EXPECT_EQ(r.errors, "");
     EXPECT_EQ(r.boxes, 0);
     EXPECT_FALSE(fs::exists(SettingsFolder()));
+  }
+  {
+    SCOPED_TRACE("no application-data folder");
+    ScopedEnv xdg("XDG_CONFIG_HOME", outside_.str() + "/a/b/xdg");
+    const Reset r = reset();
+    EXPECT_EQ(r.errors, "");
+    EXPECT_EQ(r.boxes, 0);
+    EXPECT_FALSE(fs::exists(outside_.path() / "a"));
   }
   ShowMessageBoxesOffscreenForTests(false);
 }
