@@ -5,7 +5,13 @@
 // set aside at the next save instead of being replaced, a folder that
 // cannot be made or used fails the save (and so the Start) by name, and the
 // report of a failure names the settings file. Nothing but the save makes a
-// folder.
+// folder, and nothing but the settings file, the save's own stale
+// temporaries and the emptied folder is ever removed.
+//
+// No settings file is a plain state: with or without its folder, the
+// opening then reads nothing and says nothing, and Reset has nothing to do.
+#include <cerrno>
+
 #include "platform/folderitem.h"
 #include "platform/textstream.h"
 #include "settings/json.h"
@@ -20,6 +26,18 @@ std::string FilePath(const FolderItem& applicationData) {
   std::string path = applicationData.NativePath();
   if (path.empty() || path.back() != '/') path += '/';
   return path + kFolderName + "/" + kFileName;
+}
+
+// The stream on the settings file, or nil when nothing is at its name: no
+// settings, as when the folder is missing. A link there, even one that leads
+// nowhere, is the user's: its failure raises, and it is kept.
+std::shared_ptr<TextInputStream> OpenUnlessMissing(const std::shared_ptr<FolderItem>& file) {
+  try {
+    return TextInputStream::Open(file);
+  } catch (const IOException& e) {
+    if (e.ErrorNumber == ENOENT && !file->IsAlias()) return nullptr;
+    throw;
+  }
 }
 
 }  // namespace
@@ -72,7 +90,11 @@ void MainWindow::LoadPreferences() {
   // Until every value has been read, the file is not the window's to replace.
   settingsUnread_ = true;
   try {
-    auto stream = TextInputStream::Open(file);
+    auto stream = OpenUnlessMissing(file);
+    if (!stream) {
+      settingsUnread_ = false;
+      return;
+    }
     std::string text = Use(stream, "settings stream").ReadAll();
     auto json = std::make_shared<JSONItem>(text);
     stream->Close();

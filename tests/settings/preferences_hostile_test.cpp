@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QMessageBox>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -15,9 +17,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <QApplication>
-#include <QMessageBox>
 
 #include "platform/exceptions.h"
 #include "platform/runtime.h"
@@ -212,17 +211,10 @@ TEST_F(HostileSettingsTest, TheMessageStaysAndTheContextNamesTheFile) {
     EXPECT_EQ(DescribeException(e), kMissingCommaError + " (" + e.Context + ")");
   }
 
-  // A folder without its file: nothing to keep, so nothing promised.
+  // The file gone meanwhile: no settings, nothing raised, and the next save
+  // has nothing to set aside.
   fs::remove(SettingsFile());
-  try {
-    MainWindowProbe::LoadPreferences(w);
-    FAIL() << "the load should raise";
-  } catch (const IOException& e) {
-    EXPECT_EQ(e.ErrorNumber, 2);
-    EXPECT_EQ(e.Message, "cannot open " + SettingsFile().string() + ": No such file or directory");
-    EXPECT_EQ(e.Context, "settings file " + SettingsFile().string());
-  }
-  // ... and the next save has nothing to set aside.
+  EXPECT_NO_THROW(MainWindowProbe::LoadPreferences(w));
   MainWindowProbe::SavePreferences(w);
   EXPECT_EQ(Entries(SettingsFolder()), std::vector<std::string>{"ORVANDE.json"});
 }
@@ -424,6 +416,105 @@ TEST_F(HostileSettingsTest, AnApplicationDataFolderThatCannotBeMadeFailsStartByN
   EXPECT_FALSE(fs::exists(root + "/locked/xdg"));
 }
 
+// --- No settings file -------------------------------------------------------------
+
+// The process's arguments for one test.
+class ScopedArguments {
+ public:
+  explicit ScopedArguments(std::vector<std::string> arguments) : saved_(ProcessArguments()) {
+    SetProcessArguments(std::move(arguments));
+  }
+  ~ScopedArguments() { SetProcessArguments(saved_); }
+
+ private:
+  std::vector<std::string> saved_;
+};
+
+enum class Without { Folder, FileInEmptyFolder, FileBesideACopySetAside };
+const char* NameOf(Without w) {
+  switch (w) {
+    case Without::Folder:
+      return "NoFolder";
+    case Without::FileInEmptyFolder:
+      return "EmptyFolder";
+    default:
+      return "OnlyACopySetAside";
+  }
+}
+void PrintTo(Without w, std::ostream* os) { *os << NameOf(w); }
+
+class NoSettingsFile : public HostileSettingsTest, public ::testing::WithParamInterface<Without> {};
+
+// With -automount and no settings file, the opening runs to its end without a
+// word and starts the server, as on a first launch.
+TEST_P(NoSettingsFile, TheOpeningGoesOnQuietlyAndStartsTheServer) {
+  const fs::path aside = SettingsFolder() / "ORVANDE.json.unreadable-20240101-000000";
+  if (GetParam() != Without::Folder) fs::create_directories(SettingsFolder());
+  if (GetParam() == Without::FileBesideACopySetAside) testsupport::WriteFile(aside, kMissingComma);
+  ScopedArguments arguments({"orvande", "-automount"});
+
+  testing::internal::CaptureStderr();
+  MainWindow& w = Open(false);
+  // Where the server is, set before the opening runs; no file overrides it.
+  w.velmoor()->SetText(server_.str());
+  const bool opened = testsupport::PumpUntil([&] { return w.HasOpened(); });
+  const bool started = ServerStarted();
+  const std::string errors = testing::internal::GetCapturedStderr();
+
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(errors, "");
+  EXPECT_EQ(w.Label1()->Text(), "");
+  EXPECT_TRUE(started);
+  EXPECT_EQ(w.PushButton1()->Caption(), "Stop");
+  EXPECT_TRUE(w.CheckBox1()->Value());
+  std::string saved = DefaultsSaved();
+  saved.replace(saved.find(R"("Automount":"No")"), 16, R"("Automount":"Yes")");
+  EXPECT_EQ(testsupport::ReadFile(SettingsFile()), saved);
+  if (GetParam() == Without::FileBesideACopySetAside) {
+    EXPECT_EQ(Entries(SettingsFolder()), (std::vector<std::string>{"ORVANDE.json", aside.filename()}));
+    EXPECT_EQ(testsupport::ReadFile(aside), kMissingComma);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(States, NoSettingsFile,
+                         ::testing::Values(Without::Folder, Without::FileInEmptyFolder,
+                                           Without::FileBesideACopySetAside),
+                         [](const auto& info) { return std::string(NameOf(info.param)); });
+
+// A missing file is no unread file: settings that another launcher writes
+// between this one's opening and its Start are replaced, not set aside.
+TEST_F(HostileSettingsTest, AMissingFileIsNotKeptAsideAtTheNextStart) {
+  fs::create_directories(SettingsFolder());
+  std::string errors;
+  MainWindow& w = OpenCapturing(errors);
+  EXPECT_EQ(errors, "");
+  WriteSettings(kGood);
+  EXPECT_EQ(ClickStart(), "");
+  EXPECT_EQ(w.PushButton1()->Caption(), "Stop");
+  EXPECT_EQ(Entries(SettingsFolder()), std::vector<std::string>{"ORVANDE.json"});
+  EXPECT_EQ(testsupport::ReadFile(SettingsFile()), DefaultsSaved());
+}
+
+// A link at the name that leads nowhere is the user's: reported, and set
+// aside as the link at the next Start.
+TEST_F(HostileSettingsTest, ADanglingLinkIsReportedAndSetAsideAtStart) {
+  fs::create_directories(SettingsFolder());
+  const fs::path nowhere = outside_.path() / "nowhere.json";
+  fs::create_symlink(nowhere, SettingsFile());
+  std::string errors;
+  MainWindow& w = OpenCapturing(errors);
+  EXPECT_EQ(errors, "orvande: unhandled IOException 2: cannot open " + SettingsFile().string() +
+                        ": No such file or directory (settings file " + SettingsFile().string() +
+                        "; it is kept and set aside at the next Start)\n");
+  EXPECT_EQ(w.Label1()->Text(), design::kAddressQuery);
+  EXPECT_EQ(ClickStart(), "");
+  EXPECT_EQ(testsupport::ReadFile(SettingsFile()), DefaultsSaved());
+  const auto copies = AsideCopies(SettingsFolder());
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(fs::read_symlink(SettingsFolder() / copies[0]), nowhere);
+  EXPECT_FALSE(fs::exists(nowhere));
+}
+
 // --- Reset with nothing to delete ---------------------------------------------------
 
 // Reset on a fresh account, twice in a row, or with no application-data
@@ -606,6 +697,12 @@ TEST_F(UserFiles, ResetKeepsTheCopiesSetAsideAndSoTheFolder) {
   ClickReset();
   EXPECT_EQ(Entries(SettingsFolder()), copies);
   EXPECT_EQ(testsupport::ReadFile(SettingsFolder() / copies[0]), kMissingComma);
+
+  // The next opening finds no settings file and says nothing.
+  testing::internal::CaptureStderr();
+  MainWindow& again = Open();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(again.Label1()->Text(), "");
 }
 
 }  // namespace
