@@ -40,7 +40,7 @@ std::string PasswordDatabaseHome() {
 
 // Makes the folder and its missing parents, each with mode 0700 (less the
 // umask). Gives 0, or the errno of the first making that failed.
-int MakeFolders(const std::string& path) {
+int MakeFolderChain(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
   for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
@@ -120,6 +120,8 @@ void FolderItem::Delete() {
   lastError_ = rc == 0 ? 0 : errno;
 }
 
+void FolderItem::CreateAsFolderWithParents() { lastError_ = MakeFolderChain(path_); }
+
 void FolderItem::RequireFolder() {
   struct stat st;
   if (::stat(path_.c_str(), &st) == 0) {
@@ -169,9 +171,7 @@ std::shared_ptr<FolderItem> SpecialFolder::ApplicationData() {
     if (path.back() != '/') path += '/';
     path += ".config";
   }
-  // The folder holds the user's settings: private to the user where made
-  // here. One that exists keeps its mode.
-  auto folder = std::make_shared<FolderItem>(path);
-  folder->lastError_ = MakeFolders(path);
-  return folder;
+  // Only named here: what is missing is made by a save that needs it, so
+  // that opening the window or a Reset makes nothing.
+  return std::make_shared<FolderItem>(path);
 }

@@ -11,12 +11,14 @@
 //   contents. The streams opened on an item set its LastErrorCode as well.
 // - RequireFolder and SetAside raise IOException naming the path and the
 //   errno text, with the errno as ErrorNumber and LastErrorCode.
+// - CreateAsFolderWithParents makes the folder and each missing one above
+//   it, mode 0700 (less the umask): the place of private data. It never
+//   raises; RequireFolder then reports a failed making by the item's path.
 // - SpecialFolder::ApplicationData() is $XDG_CONFIG_HOME when it is set and
 //   absolute, else $HOME/.config when HOME is not empty, else the home
 //   folder of the password database's entry for this user plus "/.config",
-//   else nil. A missing folder is made together with its missing parents,
-//   each made with mode 0700; that never raises: the item's LastErrorCode
-//   keeps the errno of a failed making, and RequireFolder reports it.
+//   else nil. It only names the folder: nothing is made, whether it exists
+//   or not.
 #pragma once
 
 #include <memory>
@@ -39,6 +41,10 @@ class FolderItem : public Object {
   bool IsAlias() const;
   // Made with mode 0777 less the umask, like any folder.
   void CreateAsFolder();
+  // Made with each missing folder above it, all mode 0700 less the umask;
+  // existing ones are left as they are. LastErrorCode is 0, or the errno of
+  // the first making that failed (ENOTDIR where a file stands in the way).
+  void CreateAsFolderWithParents();
   void Delete();
   // Raises unless the item is an existing folder (a link to one counts):
   // "cannot use folder P: Not a directory" when something else is there,
@@ -57,7 +63,6 @@ class FolderItem : public Object {
  private:
   friend class TextOutputStream;
   friend class TextInputStream;
-  friend class SpecialFolder;
 
   std::string path_;
   int lastError_ = 0;

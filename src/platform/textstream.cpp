@@ -49,13 +49,30 @@ bool IsSuffixChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
-constexpr int kSuffixLength = 8;
+// A save's temporary file: "." + the target's name + ".saving-" + six letters
+// or digits. Hidden and with a fixed word in it, so that no name a person
+// gives a file (a backup "ORVANDE.json.original", say) ever has this shape.
+constexpr const char* kTemporaryWord = ".saving-";
+constexpr std::size_t kSuffixLength = 6;
 
 std::string FolderOf(const std::string& path) {
   auto slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string TemporaryHead(const std::string& name) { return "." + name + kTemporaryWord; }
+
+bool IsTemporaryOf(const std::string& entry, const std::string& name) {
+  const std::string head = TemporaryHead(name);
+  return entry.size() == head.size() + kSuffixLength && entry.compare(0, head.size(), head) == 0 &&
+         std::all_of(entry.begin() + static_cast<std::ptrdiff_t>(head.size()), entry.end(), IsSuffixChar);
 }
 
 // A link is followed, so that the file it points to is replaced and the
@@ -73,8 +90,8 @@ std::string ResolvedTarget(const std::string& path) {
 std::string UniqueSuffix(std::mt19937& random) {
   static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::uniform_int_distribution<int> pick(0, sizeof alphabet - 2);
-  std::string suffix = ".";
-  for (int i = 0; i < kSuffixLength; ++i) suffix += alphabet[pick(random)];
+  std::string suffix;
+  for (std::size_t i = 0; i < kSuffixLength; ++i) suffix += alphabet[pick(random)];
   return suffix;
 }
 
@@ -111,10 +128,11 @@ std::shared_ptr<TextOutputStream> TextOutputStream::Create(const std::shared_ptr
   // mode through the umask.
   std::random_device seed;
   std::mt19937 random(seed());
+  const std::string tempHead = FolderOf(target) + "/" + TemporaryHead(NameOf(target));
   std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = target + UniqueSuffix(random);
+    temp = tempHead + UniqueSuffix(random);
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
@@ -181,27 +199,22 @@ void TextOutputStream::Close() {
   file_->lastError_ = 0;
 }
 
-int TextOutputStream::RemoveLeftovers(const std::shared_ptr<FolderItem>& file, int minimumAgeSeconds) {
+int TextOutputStream::RemoveLeftovers(const std::shared_ptr<FolderItem>& file) {
   if (!file) return 0;
-  const std::string& path = file->NativePath();
-  auto slash = path.rfind('/');
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  // Where Create puts them: beside the file a link points to.
+  const std::string target = ResolvedTarget(file->NativePath());
+  const std::string name = NameOf(target);
   if (name.empty()) return 0;
-  DIR* folder = ::opendir(FolderOf(path).c_str());
+  DIR* folder = ::opendir(FolderOf(target).c_str());
   if (!folder) return 0;
   const std::time_t now = std::time(nullptr);
   int removed = 0;
   while (dirent* entry = ::readdir(folder)) {
-    const std::string entryName = entry->d_name;
-    if (entryName.size() != name.size() + 1 + kSuffixLength || entryName.compare(0, name.size(), name) != 0 ||
-        entryName[name.size()] != '.' ||
-        !std::all_of(entryName.begin() + static_cast<std::ptrdiff_t>(name.size()) + 1, entryName.end(),
-                     IsSuffixChar)) {
-      continue;
-    }
+    if (!IsTemporaryOf(entry->d_name, name)) continue;
+    // A younger one may be another launcher's save under way.
     struct stat st;
     if (::fstatat(::dirfd(folder), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-        now - st.st_mtime < minimumAgeSeconds) {
+        now - st.st_mtime <= kStaleSeconds) {
       continue;
     }
     if (::unlinkat(::dirfd(folder), entry->d_name, 0) == 0) ++removed;

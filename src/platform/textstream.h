@@ -2,8 +2,9 @@
 //
 // Contract:
 // - TextOutputStream::Create never touches the target: it writes to a new
-//   temporary file beside it (same folder, named after the target plus a
-//   dot and eight letters or digits). Close flushes that file to disk and
+//   temporary file beside it, "." + the target's name + ".saving-" + six
+//   letters or digits (".ORVANDE.json.saving-a8Zk3Q"), a name no person
+//   gives a file. Close flushes that file to disk (fsync) and only then
 //   renames it over the target, so the target holds either its previous
 //   text or the whole new text, never a part. A stream released without
 //   Close, or whose Write failed, removes its temporary file and leaves the
@@ -12,8 +13,12 @@
 //   points to is replaced and the link stays. Only a regular file is
 //   replaced: anything else there (a folder, a FIFO, a device, also at the
 //   end of a link) raises and stays as it is.
-// - RemoveLeftovers removes the temporary files of that pattern that a
-//   stream ended by a kill left beside the item; nothing else.
+// - RemoveLeftovers removes the temporary files of exactly that shape that
+//   a stream ended by a kill left beside the target, and only stale ones:
+//   regular files last written more than kStaleSeconds ago. A younger one
+//   may be another process's save under way. Nothing else is ever removed:
+//   not a link, not a folder, not "ORVANDE.json.original" or any other name
+//   a person gave.
 // - TextInputStream::Open never blocks and reads nothing: it opens without
 //   waiting (a FIFO cannot hold it), and only a regular file of at most
 //   kMaxSize bytes opens. ReadAll never reads more than kMaxSize bytes in
@@ -45,11 +50,12 @@ class TextOutputStream : public Object {
   // removed); a second Close does nothing.
   void Close();
 
-  // Removes the regular files in the item's folder named after the item
-  // plus a dot and eight letters or digits that were last written at least
-  // minimumAgeSeconds ago: the temporary files of streams that never ended.
-  // Never raises; gives how many it removed.
-  static int RemoveLeftovers(const std::shared_ptr<FolderItem>& file, int minimumAgeSeconds);
+  // A temporary file older than this belongs to a stream that never ended.
+  static constexpr int kStaleSeconds = 60;
+
+  // Removes the stale temporary files of streams on this item that never
+  // ended (see the contract above). Never raises; gives how many it removed.
+  static int RemoveLeftovers(const std::shared_ptr<FolderItem>& file);
 
  private:
   TextOutputStream(std::shared_ptr<FolderItem> file, std::string target, std::string temp, int fd);

@@ -1,8 +1,15 @@
 // Nothing the user had is lost: a file that the opening could not read is
-// set aside at the next save instead of being replaced, a folder that cannot
-// be made or used fails the save (and so the Start) by name, and the report
-// of a failure names the settings file.
+// set aside at the next save instead of being replaced, a folder that
+// cannot be made or used fails the save (and so the Start) by name, and the
+// report of a failure names the settings file. Nothing but the save makes a
+// folder, and nothing but the settings file, the save's own stale
+// temporaries and the emptied folder is ever removed.
+//
+// No settings file is a plain state: with or without its folder, the
+// opening then reads nothing and says nothing, and Reset has nothing to do.
 #include "settings/settings_file.h"
+
+#include <cerrno>
 
 #include "platform/folderitem.h"
 #include "platform/textstream.h"
@@ -12,14 +19,23 @@ namespace {
 
 constexpr const char* kFolderName = "ORVANDE";
 constexpr const char* kFileName = "ORVANDE.json";
-// A save's temporary file older than this belongs to a save that never
-// ended (a kill); a younger one may be another launcher's save under way.
-constexpr int kStaleTemporarySeconds = 60;
 
 std::string FilePath(const FolderItem& applicationData) {
   std::string path = applicationData.NativePath();
   if (path.empty() || path.back() != '/') path += '/';
   return path + kFolderName + "/" + kFileName;
+}
+
+// The stream on the settings file, or nil when nothing is at its name: no
+// settings, as when the folder is missing. A link there, even one that leads
+// nowhere, is the user's: its failure raises, and it is kept.
+std::shared_ptr<TextInputStream> OpenUnlessMissing(const std::shared_ptr<FolderItem>& file) {
+  try {
+    return TextInputStream::Open(file);
+  } catch (const IOException& e) {
+    if (e.ErrorNumber == ENOENT && !file->IsAlias()) return nullptr;
+    throw;
+  }
 }
 
 }  // namespace
@@ -41,6 +57,7 @@ void SettingsFile::Save(const Settings& settings) {
   try {
     // A folder that cannot be made or used fails the save here, so that
     // Start starts nothing on settings that were not kept.
+    data.CreateAsFolderWithParents();
     data.RequireFolder();
     auto folder = data.Child(kFolderName);
     // No item for the folder: nothing to name, nothing written.
@@ -54,7 +71,7 @@ void SettingsFile::Save(const Settings& settings) {
       Use(file, "settings file").SetAside("unreadable");
       unread_ = false;
     }
-    TextOutputStream::RemoveLeftovers(file, kStaleTemporarySeconds);
+    TextOutputStream::RemoveLeftovers(file);
     auto stream = TextOutputStream::Create(file);
     Use(stream, "settings stream").Write(text);
     // Close puts the whole new text in place, or raises and leaves the old.
@@ -73,8 +90,12 @@ void SettingsFile::Load(const std::function<void(SettingsMember, const std::stri
   // Until every value has been read, the file is not ours to replace.
   unread_ = true;
   try {
-    auto stream = TextInputStream::Open(file);
-    std::string text = Use(stream, "settings stream").ReadAll();
+    auto stream = OpenUnlessMissing(file);
+    if (!stream) {
+      unread_ = false;
+      return;
+    }
+    std::string text = stream->ReadAll();
     JSONItem json(text);
     stream->Close();
 
@@ -92,12 +113,19 @@ void SettingsFile::Load(const std::function<void(SettingsMember, const std::stri
 }
 
 void SettingsFile::Reset() {
+  // No application-data folder, no ORVANDE folder: nothing saved, nothing
+  // to delete, and nothing to say.
   auto data = SpecialFolder::ApplicationData();
-  auto folder = Use(data, "application-data folder").Child(kFolderName);
-  auto file = Use(folder, "settings folder").Child(kFileName);
-  Use(file, "settings file").Delete();
-  // The temporary files of a save that never ended would keep the folder;
-  // anything else it holds stays, and so does the folder then.
-  TextOutputStream::RemoveLeftovers(file, 0);
+  if (!data) return;
+  auto folder = data->Child(kFolderName);
+  if (!folder) return;
+  auto file = folder->Child(kFileName);
+  if (!file) return;
+  file->Delete();
+  // A save that a kill ended leaves its temporary file, which would keep the
+  // folder; a fresh one is another launcher's save under way and stays.
+  TextOutputStream::RemoveLeftovers(file);
+  // Removed only when empty: whatever else the user keeps there stays, and
+  // so does the folder then.
   folder->Delete();
 }

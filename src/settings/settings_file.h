@@ -4,9 +4,10 @@
 //
 // Contract:
 // - Save writes the five values as one line of JSON, members in the order
-//   ipaddress, port, velmoorFldr, ShareDir, Automount, making the folder
-//   when it is missing. A folder that cannot be made or used raises, naming
-//   it, and nothing is written. When the last Load could not read the file,
+//   ipaddress, port, velmoorFldr, ShareDir, Automount, making the folders
+//   that are missing (only a save makes any). A folder that cannot be made
+//   or used raises, naming it, and nothing is written. A stale temporary of
+//   a save that a kill ended is removed; nothing else beside the file is. When the last Load could not read the file,
 //   whatever is at its path is first set aside beside it, never replaced.
 //   The new text replaces the old whole or not at all.
 // - Load reads the file and hands each value to `take` in the order
@@ -15,8 +16,10 @@
 //   parse raises before the first value; a missing member raises at that
 //   member, after the values before it were handed over.
 // - Reset deletes the file and then the folder, which stays while it holds
-//   anything else; nothing to delete does nothing.
-// - Failures raise RuntimeException subclasses whose Context names the file.
+//   anything else; nothing to delete does nothing and says nothing.
+// - Failures raise RuntimeException subclasses whose Context names the file;
+//   no application-data folder at all raises NilObjectException at a save
+//   or a load.
 #pragma once
 
 #include <functional>

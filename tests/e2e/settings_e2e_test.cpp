@@ -334,4 +334,151 @@ TEST_F(SettingsE2E, HomeUnsetSavesUnderThePasswordDatabasesHome) {
   EXPECT_EQ(fs::exists(fs::path(home) / ".config" / "ORVANDE"), realHadSettings) << "root's real home was touched";
 }
 
+// --- No settings file ---------------------------------------------------------------
+
+// An entry of this machine's root folder, to be mirrored.
+struct RootEntry {
+  std::string name;
+  char kind;  // 'd' folder, 'f' anything else bindable, 'l' link
+  std::string link;
+};
+
+std::vector<RootEntry> EntriesOfRoot() {
+  std::vector<RootEntry> entries;
+  for (const auto& e : fs::directory_iterator("/")) {
+    RootEntry entry{e.path().filename().string(), 'f', {}};
+    if (e.is_symlink()) {
+      entry.kind = 'l';
+      entry.link = fs::read_symlink(e.path()).string();
+    } else if (e.is_directory()) {
+      entry.kind = 'd';
+    }
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+// Starts the launcher in a mount namespace of its own whose root mirrors
+// this machine's (each entry of / bound into a fresh tmpfs) and adds /Games
+// holding the fake server: the server folder the window shows when it read
+// no settings. So a start without settings starts the fake, and nothing is
+// made in the machine's real root. The child ends with 124 where no such
+// root can be made.
+void LaunchWithGames(e2e::Child& launcher, const e2e::Sandbox& box, const std::vector<std::string>& args,
+                     const std::vector<std::string>& env) {
+  // Everything is prepared here: the child only makes system calls.
+  const fs::path root = box.root() / "root";
+  fs::create_directory(root);
+  std::vector<RootEntry> entries = EntriesOfRoot();
+  std::vector<std::string> from, to;
+  for (const auto& e : entries) {
+    from.push_back("/" + e.name);
+    to.push_back((root / e.name).string());
+  }
+  const std::string games = (root / "Games").string();
+  const std::string fakes = testsupport::FakesDir().string();
+  std::vector<std::string> argvText = {ORVANDE_EXE};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv, envp;
+  for (auto& a : argvText) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  const int out = open(box.out().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int err = open(box.err().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(out, 0);
+  ASSERT_GE(err, 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    int in = open("/dev/null", O_RDONLY);
+    if (in < 0 || dup2(in, 0) < 0) _exit(126);
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", root.c_str(), "tmpfs", 0, "mode=0755") != 0) {
+      _exit(124);
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const char* target = to[i].c_str();
+      if (entries[i].kind == 'l') {
+        if (symlink(entries[i].link.c_str(), target) != 0) _exit(124);
+        continue;
+      }
+      const bool made =
+          entries[i].kind == 'd' ? mkdir(target, 0755) == 0 : mknod(target, S_IFREG | 0644, 0) == 0;
+      if (!made || mount(from[i].c_str(), target, nullptr, MS_BIND | MS_REC, nullptr) != 0) _exit(124);
+    }
+    if (mkdir(games.c_str(), 0755) != 0 ||
+        mount(fakes.c_str(), games.c_str(), nullptr, MS_BIND, nullptr) != 0 || chroot(root.c_str()) != 0 ||
+        chdir("/") != 0) {
+      _exit(124);
+    }
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(out);
+  close(err);
+  ASSERT_GT(pid, 0);
+  launcher = e2e::Child(pid);
+}
+
+enum class Holds { NoFolder, EmptyFolder, OnlyACopySetAside };
+const char* NameOf(Holds h) {
+  switch (h) {
+    case Holds::NoFolder:
+      return "NoFolder";
+    case Holds::EmptyFolder:
+      return "EmptyFolder";
+    default:
+      return "OnlyACopySetAside";
+  }
+}
+void PrintTo(Holds h, std::ostream* os) { *os << NameOf(h); }
+
+class NoSettingsFile : public SettingsE2E, public ::testing::WithParamInterface<Holds> {};
+
+// With -automount and no settings file, whether or not its folder is there,
+// the real launcher opens without a word and starts the server from the
+// window's own values, as on a first launch.
+TEST_P(NoSettingsFile, AutomountOpensQuietlyAndStartsTheServer) {
+  const fs::path aside = box_.settingsFolder() / "ORVANDE.json.unreadable-20240101-000000";
+  if (GetParam() != Holds::NoFolder) fs::create_directories(box_.settingsFolder());
+  if (GetParam() == Holds::OnlyACopySetAside) e2e::Spit(aside, kMissingComma);
+
+  LaunchWithGames(launcher_, box_, {"-automount"}, box_.Environment());
+  auto records = [&] { return testsupport::ReadFakeRecords(box_.record()); };
+  // A report ends the wait at once: there must be none.
+  ASSERT_TRUE(e2e::WaitFor([&] { return !launcher_.Running() || !records().empty() || !Stderr().empty(); },
+                           kStartTimeout))
+      << Stderr();
+  if (const auto status = launcher_.Poll(); status && WIFEXITED(*status) && WEXITSTATUS(*status) == 124) {
+    GTEST_SKIP() << "no mount namespace with a folder /Games of its own may be made here";
+  }
+  ASSERT_TRUE(launcher_.Running()) << Stderr();
+  // Back waiting in its loop: the opening and the pushed Start are over.
+  ASSERT_TRUE(e2e::WaitFor(
+      [&] {
+        for (int i = 0; i < 5; ++i) {
+          if (!e2e::WaitingInLoop(launcher_.pid())) return false;
+          std::this_thread::sleep_for(10ms);
+        }
+        return true;
+      },
+      kStartTimeout));
+
+  EXPECT_EQ(Stderr(), "");
+  const auto started = records();
+  ASSERT_EQ(started.size(), 1u);
+  EXPECT_EQ(started[0].args, (std::vector<std::string>{"-p", "38008", "/Games"}));
+  EXPECT_TRUE(e2e::Alive(started[0]));
+  EXPECT_EQ(e2e::Slurp(box_.settingsFile()), FirstAutomountSave());
+  if (GetParam() == Holds::OnlyACopySetAside) {
+    EXPECT_EQ(e2e::Slurp(aside), kMissingComma);
+    EXPECT_EQ(std::distance(fs::directory_iterator(box_.settingsFolder()), fs::directory_iterator()), 2);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(E2E, NoSettingsFile,
+                         ::testing::Values(Holds::NoFolder, Holds::EmptyFolder, Holds::OnlyACopySetAside),
+                         [](const auto& info) { return std::string(NameOf(info.param)); });
+
 }  // namespace

@@ -130,7 +130,7 @@ struct AppDataCase {
 
 class ApplicationData : public testing::TestWithParam<AppDataCase> {};
 
-TEST_P(ApplicationData, FollowsXdgThenHome) {
+TEST_P(ApplicationData, FollowsXdgThenHomeAndMakesNothing) {
   const AppDataCase& c = GetParam();
   TempDir dir;
   fs::create_directory(dir.path() / "home");
@@ -156,9 +156,20 @@ TEST_P(ApplicationData, FollowsXdgThenHome) {
   }
   ASSERT_NE(folder, nullptr);
   EXPECT_EQ(folder->NativePath(), expected);
-  EXPECT_TRUE(folder->IsFolder());
-  EXPECT_EQ(ModeOf(expected), c.existsBefore ? 0755u : 0700u);
-  EXPECT_FALSE(fs::exists(dir.path() / "rel"));
+  EXPECT_EQ(folder->LastErrorCode(), 0);
+  // Only named: what was missing is missing still, and what was there
+  // keeps its mode.
+  EXPECT_EQ(folder->IsFolder(), c.existsBefore);
+  if (c.existsBefore) {
+    EXPECT_EQ(ModeOf(expected), 0755u);
+  }
+  std::vector<std::string> entries;
+  for (const auto& e : fs::recursive_directory_iterator(dir.path())) entries.push_back(e.path().string());
+  std::sort(entries.begin(), entries.end());
+  std::vector<std::string> before = {dir.str() + "/home"};
+  if (c.existsBefore && expected != dir.str() + "/home") before.push_back(expected);
+  std::sort(before.begin(), before.end());
+  EXPECT_EQ(entries, before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -175,41 +186,50 @@ INSTANTIATE_TEST_SUITE_P(
         AppDataCase{"HomeMissing", std::nullopt, "@/gone/home", "@/gone/home/.config", false}),
     [](const auto& info) { return std::string(info.param.what); });
 
-TEST(ApplicationDataParents, MissingOnesAreMadePrivateAndExistingOnesKeepTheirMode) {
+// CreateAsFolderWithParents: what a save makes of a missing application-data
+// folder.
+
+TEST(FolderItemCreateAsFolderWithParents, MissingOnesAreMadePrivateAndExistingOnesKeepTheirMode) {
   TempDir dir;
   ScopedUmask mask(0);
   fs::create_directory(dir.path() / "kept");
   fs::permissions(dir.path() / "kept", static_cast<fs::perms>(0755));
-  ScopedEnv xdg("XDG_CONFIG_HOME", dir.str() + "/kept/made/also//xdg/");
-  auto folder = SpecialFolder::ApplicationData();
-  ASSERT_NE(folder, nullptr);
-  EXPECT_TRUE(folder->IsFolder());
-  EXPECT_EQ(folder->LastErrorCode(), 0);
+  FolderItem folder(dir.str() + "/kept/made/also//xdg/");
+  folder.CreateAsFolderWithParents();
+  EXPECT_TRUE(folder.IsFolder());
+  EXPECT_EQ(folder.LastErrorCode(), 0);
   EXPECT_EQ(ModeOf(dir.path() / "kept"), 0755u);
   EXPECT_EQ(ModeOf(dir.path() / "kept/made"), 0700u);
   EXPECT_EQ(ModeOf(dir.path() / "kept/made/also"), 0700u);
   EXPECT_EQ(ModeOf(dir.path() / "kept/made/also/xdg"), 0700u);
+  // Again, with everything there: nothing changes, and no error.
+  folder.CreateAsFolderWithParents();
+  EXPECT_EQ(folder.LastErrorCode(), 0);
+  EXPECT_NO_THROW(folder.RequireFolder());
 }
 
-// A folder that cannot be made gives an item all the same: its path is what
-// the save's report names. The failure is kept on the item.
-TEST(ApplicationDataUnusable, GivesTheItemWithTheErrorOfTheMaking) {
+// A folder that cannot be made keeps the error on the item, and
+// RequireFolder then reports it by the item's path.
+TEST(FolderItemCreateAsFolderWithParents, AFileInTheWayIsKeptAsTheErrorAndReportedByName) {
   TempDir dir;
   WriteFile(dir.path() / "file", "not a folder");
-  {
-    ScopedEnv xdg("XDG_CONFIG_HOME", dir.str() + "/file");
-    auto folder = SpecialFolder::ApplicationData();
-    ASSERT_NE(folder, nullptr);
-    EXPECT_EQ(folder->NativePath(), dir.str() + "/file");
-    EXPECT_EQ(folder->LastErrorCode(), ENOTDIR);
-  }
-  {
-    ScopedEnv xdg("XDG_CONFIG_HOME", dir.str() + "/file/xdg");
-    auto folder = SpecialFolder::ApplicationData();
-    ASSERT_NE(folder, nullptr);
-    EXPECT_EQ(folder->NativePath(), dir.str() + "/file/xdg");
-    EXPECT_EQ(folder->LastErrorCode(), ENOTDIR);
-    EXPECT_FALSE(folder->IsFolder());
+  struct Case {
+    std::string path;
+    const char* verb;
+  };
+  for (const Case& c : {Case{dir.str() + "/file", "use"}, Case{dir.str() + "/file/xdg", "make"}}) {
+    SCOPED_TRACE(c.path);
+    FolderItem folder(c.path);
+    folder.CreateAsFolderWithParents();
+    EXPECT_EQ(folder.LastErrorCode(), ENOTDIR);
+    EXPECT_FALSE(folder.IsFolder());
+    try {
+      folder.RequireFolder();
+      ADD_FAILURE() << "no exception";
+    } catch (const IOException& e) {
+      EXPECT_EQ(e.Message, std::string("cannot ") + c.verb + " folder " + c.path + ": Not a directory");
+      EXPECT_EQ(e.ErrorNumber, ENOTDIR);
+    }
   }
   EXPECT_EQ(ReadFile(dir.path() / "file"), "not a folder");
 }
@@ -429,7 +449,9 @@ TEST(FolderItemRequireFolder, ReportsTheApplicationDataFolderThatCouldNotBeMade)
       [&] {
         ScopedEnv xdg("XDG_CONFIG_HOME", xdgPath);
         auto folder = SpecialFolder::ApplicationData();
-        if (!folder || folder->LastErrorCode() != EACCES) return 11;
+        if (!folder) return 11;
+        folder->CreateAsFolderWithParents();
+        if (folder->LastErrorCode() != EACCES) return 14;
         try {
           folder->RequireFolder();
         } catch (const IOException& e) {

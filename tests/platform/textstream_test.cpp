@@ -11,13 +11,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,12 +34,95 @@ using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
+// A seam in this test binary only: it is linked with --wrap for fsync,
+// fdatasync, rename and open (tests/CMakeLists.txt), so every such call of
+// the streams passes through here on its way to the real one. A test can
+// note what a save does, in order, or have the next opening of a path find a
+// FIFO there, put in after the stream looked at the path.
+namespace seam {
+
+std::mutex mutex;
+std::vector<std::string>* noted = nullptr;  // guarded by mutex
+std::atomic<const char*> fifoAtOpen{nullptr};
+std::atomic<bool> swapped{false};
+
+std::string PathOf(int fd) {
+  char buffer[4096];
+  ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : "fd " + std::to_string(fd);
+}
+
+void Note(const std::string& call) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (noted) noted->push_back(call);
+}
+
+// Notes the calls while it lives.
+class Noting {
+ public:
+  explicit Noting(std::vector<std::string>& calls) {
+    std::lock_guard<std::mutex> lock(mutex);
+    noted = &calls;
+  }
+  ~Noting() {
+    std::lock_guard<std::mutex> lock(mutex);
+    noted = nullptr;
+  }
+};
+
+}  // namespace seam
+
+extern "C" {
+int __real_fsync(int fd);
+int __real_fdatasync(int fd);
+int __real_rename(const char* from, const char* to);
+int __real_open(const char* path, int flags, ...);
+
+int __wrap_fsync(int fd) {
+  seam::Note("sync " + seam::PathOf(fd));
+  return __real_fsync(fd);
+}
+
+int __wrap_fdatasync(int fd) {
+  seam::Note("sync " + seam::PathOf(fd));
+  return __real_fdatasync(fd);
+}
+
+int __wrap_rename(const char* from, const char* to) {
+  seam::Note(std::string("rename ") + from + " " + to);
+  return __real_rename(from, to);
+}
+
+int __wrap_open(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if (flags & (O_CREAT | O_TMPFILE)) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, mode_t);
+    va_end(args);
+  }
+  const char* swap = seam::fifoAtOpen.load();
+  if (swap && std::strcmp(swap, path) == 0 && seam::fifoAtOpen.compare_exchange_strong(swap, nullptr)) {
+    seam::swapped = ::unlink(path) == 0 && ::mkfifo(path, 0600) == 0;
+  }
+  return __real_open(path, flags, mode);
+}
+}
+
 namespace {
 
 using testsupport::kNobody;
 using testsupport::ModeOf;
 
 const std::string kPrevious = "{\"ipaddress\":\"10.0.0.7\",\"port\":\"38008\"}";
+
+// ".ORVANDE.json.saving-" and six letters or digits: a name no person gives.
+bool IsTemporaryName(const std::string& name, const std::string& target = "ORVANDE.json") {
+  const std::string head = "." + target + ".saving-";
+  return name.size() == head.size() + 6 && name.rfind(head, 0) == 0 &&
+         std::all_of(name.begin() + static_cast<std::ptrdiff_t>(head.size()), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
 
 std::vector<std::string> Entries(const fs::path& folder) {
   std::vector<std::string> names;
@@ -174,10 +261,9 @@ TEST_F(TextStream, WritesBesideTheTargetUntilClosed) {
 
   auto names = Entries(folder);
   ASSERT_EQ(names.size(), 2u);
-  ASSERT_EQ(names[0], "ORVANDE.json");
-  const std::string& temp = names[1];
-  EXPECT_EQ(temp.rfind("ORVANDE.json.", 0), 0u) << temp;
-  EXPECT_GT(temp.size(), std::string("ORVANDE.json.").size());
+  ASSERT_EQ(names[1], "ORVANDE.json");
+  const std::string& temp = names[0];
+  EXPECT_TRUE(IsTemporaryName(temp)) << temp;
   EXPECT_EQ(ReadFile(target), kPrevious);
   EXPECT_EQ(CloseOnExecOf(folder / temp), 1);
 
@@ -215,6 +301,13 @@ TEST_F(TextStream, LinkedTargetIsReplacedThroughTheLink) {
   fs::path real = dir.path() / "dotfiles.json";
   WriteFile(real, kPrevious);
   fs::create_symlink(real, target);
+  {
+    // The temporary file stands beside the file that is replaced.
+    auto out = TextOutputStream::Create(item);
+    auto names = Entries(dir.path());
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_TRUE(IsTemporaryName(names[0], "dotfiles.json")) << names[0];
+  }
   Save("new");
   EXPECT_TRUE(fs::is_symlink(target));
   EXPECT_EQ(ReadFile(real), "new");
@@ -581,8 +674,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, TextStreamCreateOverNonFile,
                            }
                          });
 
-// Leftover temporary files: only the stream's own pattern, only regular
-// files, only old enough.
+// Leftover temporary files: only the stream's own shape, only regular files,
+// only stale ones. Everything else beside the settings file is the user's.
 
 namespace {
 
@@ -594,64 +687,167 @@ void Age(const fs::path& p, int seconds) {
   ::utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
+enum class Made { File, Folder, Link };
+
+struct Beside {
+  const char* name;
+  int age;  // seconds since it was last written
+  Made made;
+  bool removed;
+};
+
+constexpr int kHours = 3 * 3600;
+
+const Beside kBeside[] = {
+    // A save that a kill ended.
+    {".ORVANDE.json.saving-Ab12Cd", kHours, Made::File, true},
+    {".ORVANDE.json.saving-zzzzzz", 61, Made::File, true},
+    // Another save under way.
+    {".ORVANDE.json.saving-Young1", 5, Made::File, false},
+    {".ORVANDE.json.saving-Young2", 30, Made::File, false},
+    // Near the shape, but not it.
+    {".ORVANDE.json.saving-Abc12", kHours, Made::File, false},
+    {".ORVANDE.json.saving-Abc1234", kHours, Made::File, false},
+    {".ORVANDE.json.saving-Ab-12C", kHours, Made::File, false},
+    {".ORVANDE.json.Saving-Ab12Cd", kHours, Made::File, false},
+    {"ORVANDE.json.saving-Ab12Cd", kHours, Made::File, false},
+    {".OTHER.json.saving-Ab12Cd", kHours, Made::File, false},
+    {".ORVANDE.json.saving-Fold12", kHours, Made::Folder, false},
+    {".ORVANDE.json.saving-Link12", kHours, Made::Link, false},
+    // The user's own files.
+    {"ORVANDE.json.original", kHours, Made::File, false},
+    {"ORVANDE.json.20240115", kHours, Made::File, false},
+    {"ORVANDE.json.bak", kHours, Made::File, false},
+    {"ORVANDE.json.12345678", kHours, Made::File, false},
+    {"ORVANDE.json.AbCd0123", kHours, Made::File, false},
+    {"ORVANDE.json.unreadable-20261210-143205", kHours, Made::File, false},
+    {"notes.txt", kHours, Made::File, false},
+    {"old settings", kHours, Made::Folder, false},
+};
+
 }  // namespace
 
-TEST_F(TextStream, RemoveLeftoversTakesOnlyTheStreamsOwnOldTemporaries) {
+TEST_F(TextStream, RemoveLeftoversTakesOnlyTheStreamsOwnStaleTemporaries) {
   WritePrevious();
-  // A temporary the stream really makes has the pattern tested below.
-  {
-    auto out = TextOutputStream::Create(item);
-    auto names = Entries(folder);
-    ASSERT_EQ(names.size(), 2u);
-    EXPECT_EQ(names[1].size(), std::string("ORVANDE.json.").size() + 8) << names[1];
-  }
-  struct Entry {
-    const char* name;
-    int age;
-    bool folder;
-    bool link;
-    bool removedAt60;
-    bool removedAt0;
-  };
-  const Entry kEntries[] = {
-      {"ORVANDE.json.AbCd0123", 120, false, false, true, true},
-      {"ORVANDE.json.zzzzzzzz", 61, false, false, true, true},
-      {"ORVANDE.json.Young123", 5, false, false, false, true},
-      {"ORVANDE.json.Abc0123", 120, false, false, false, false},     // seven characters
-      {"ORVANDE.json.Abcd01234", 120, false, false, false, false},   // nine
-      {"ORVANDE.json.Abc-0123", 120, false, false, false, false},    // not a letter or digit
-      {"ORVANDE.json.unreadable-20261210-143205", 120, false, false, false, false},
-      {"ORVANDE.json.Folder12", 120, true, false, false, false},
-      {"ORVANDE.json.LinkLink", 120, false, true, false, false},
-      {"OTHER.json.AbCd0123", 120, false, false, false, false},
-      {"xORVANDE.json.AbCd0123", 120, false, false, false, false},
-  };
-  for (int minimumAge : {60, 0}) {
-    SCOPED_TRACE(minimumAge);
-    for (const auto& e : kEntries) {
-      fs::path p = folder / e.name;
-      if (fs::exists(fs::symlink_status(p))) continue;
-      if (e.folder) {
+  for (const auto& e : kBeside) {
+    const fs::path p = folder / e.name;
+    switch (e.made) {
+      case Made::File:
+        WriteFile(p, std::string("mine: ") + e.name);
+        break;
+      case Made::Folder:
         fs::create_directory(p);
-      } else if (e.link) {
+        WriteFile(p / "inside", "mine");
+        break;
+      case Made::Link:
         fs::create_symlink(target, p);
-      } else {
-        WriteFile(p, "half a settings te");
-      }
-      Age(p, e.age);
+        break;
     }
-    // The ones removed in the first round were made again for the second.
-    int expected = 0;
-    for (const auto& e : kEntries) expected += minimumAge == 60 ? e.removedAt60 : e.removedAt0;
-    EXPECT_EQ(TextOutputStream::RemoveLeftovers(item, minimumAge), expected);
-    for (const auto& e : kEntries) {
-      const bool removed = minimumAge == 60 ? e.removedAt60 : e.removedAt0;
-      EXPECT_EQ(fs::exists(fs::symlink_status(folder / e.name)), !removed) << e.name;
-    }
-    EXPECT_EQ(ReadFile(target), kPrevious);
-    EXPECT_EQ(ReadFile(dir.path() / "ORVANDE" / "ORVANDE.json"), kPrevious);
+    Age(p, e.age);
   }
-  EXPECT_EQ(TextOutputStream::RemoveLeftovers(nullptr, 0), 0);
+  int expected = 0;
+  for (const auto& e : kBeside) expected += e.removed;
+  EXPECT_EQ(TextOutputStream::RemoveLeftovers(item), expected);
+  for (const auto& e : kBeside) {
+    const fs::path p = folder / e.name;
+    EXPECT_EQ(fs::exists(fs::symlink_status(p)), !e.removed) << e.name;
+    if (e.removed) continue;
+    switch (e.made) {
+      case Made::File:
+        EXPECT_EQ(ReadFile(p), std::string("mine: ") + e.name) << e.name;
+        break;
+      case Made::Folder:
+        EXPECT_EQ(ReadFile(p / "inside"), "mine") << e.name;
+        break;
+      case Made::Link:
+        EXPECT_EQ(fs::read_symlink(p), target) << e.name;
+        break;
+    }
+  }
+  EXPECT_EQ(ReadFile(target), kPrevious);
+
+  EXPECT_EQ(TextOutputStream::RemoveLeftovers(nullptr), 0);
   auto missing = std::make_shared<FolderItem>((dir.path() / "missing" / "ORVANDE.json").string());
-  EXPECT_EQ(TextOutputStream::RemoveLeftovers(missing, 0), 0);
+  EXPECT_EQ(TextOutputStream::RemoveLeftovers(missing), 0);
+}
+
+// Through a link, the temporaries are beside the file it points to, and
+// that is where the stale ones are removed.
+TEST_F(TextStream, RemoveLeftoversLooksBesideTheFileALinkPointsTo) {
+  const fs::path real = dir.path() / "dotfiles.json";
+  WriteFile(real, kPrevious);
+  fs::create_symlink(real, target);
+  const fs::path stale = dir.path() / ".dotfiles.json.saving-Ab12Cd";
+  const fs::path young = dir.path() / ".dotfiles.json.saving-Young1";
+  const fs::path mine = dir.path() / "dotfiles.json.20240115";
+  for (const auto& p : {stale, young, mine}) WriteFile(p, "half");
+  Age(stale, kHours);
+  Age(mine, kHours);
+  EXPECT_EQ(TextOutputStream::RemoveLeftovers(item), 1);
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(young));
+  EXPECT_EQ(ReadFile(mine), "half");
+  EXPECT_EQ(ReadFile(real), kPrevious);
+}
+
+// --- What a save does on disk, in order, seen through the seam ---------------
+
+// Only what is on disk may take the target's name: the temporary file is
+// synced before the rename, and the folder after it. A rename first would
+// let a crash leave the target empty or half written.
+TEST_F(TextStream, SaveSyncsTheTemporaryBeforeTheRenameAndTheFolderAfter) {
+  for (bool existed : {false, true}) {
+    SCOPED_TRACE(existed ? "replacing a file" : "a new file");
+    fs::remove(target);
+    if (existed) WritePrevious();
+    std::vector<std::string> calls;
+    {
+      seam::Noting noting(calls);
+      auto out = TextOutputStream::Create(item);
+      out->Write("new");
+      out->Close();
+    }
+    EXPECT_EQ(ReadFile(target), "new");
+    const std::string described = testing::PrintToString(calls);
+    ASSERT_EQ(calls.size(), 3u) << described;
+    const std::string head = "rename " + folder.string() + "/";
+    const std::string tail = " " + target.string();
+    ASSERT_EQ(calls[1].rfind(head, 0), 0u) << described;
+    ASSERT_GT(calls[1].size(), head.size() + tail.size()) << described;
+    const std::string temp = calls[1].substr(7, calls[1].size() - 7 - tail.size());
+    EXPECT_TRUE(IsTemporaryName(fs::path(temp).filename().string())) << described;
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"sync " + temp, "rename " + temp + tail, "sync " + folder.string()}));
+  }
+}
+
+// The path is looked at, then opened. A FIFO put there in between (here by
+// the seam, just before the open) is found when what was opened is looked
+// at: the opening waits for no writer and raises at once. In a child under
+// an alarm, so that an opening that waits fails the test instead of holding
+// it.
+TEST_F(TextStream, AFifoSwappedInAfterTheCheckIsRefusedWithoutWaiting) {
+  WritePrevious();
+  const std::string path = target.string();
+  ChildResult result = RunInChild(
+      [this, &path] {
+        ::alarm(5);
+        seam::fifoAtOpen = path.c_str();
+        const auto start = std::chrono::steady_clock::now();
+        std::string outcome;
+        try {
+          TextInputStream::Open(item);
+          outcome = "opened";
+        } catch (const IOException& e) {
+          outcome = Describe(e, *item);
+        }
+        if (!seam::swapped) outcome += " [no FIFO was swapped in]";
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(1)) {
+          outcome += " [took more than a second]";
+        }
+        return outcome;
+      },
+      false);
+  EXPECT_EQ(result.output, "22 22 cannot open " + path + ": not a regular file (a FIFO)");
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(target)));
 }

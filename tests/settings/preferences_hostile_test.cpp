@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QMessageBox>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "platform/exceptions.h"
+#include "platform/runtime.h"
 #include "support/hostile_settings.h"
 #include "support/posix_support.h"
 #include "support/window_fixture.h"
@@ -208,17 +211,10 @@ TEST_F(HostileSettingsTest, TheMessageStaysAndTheContextNamesTheFile) {
     EXPECT_EQ(DescribeException(e), kMissingCommaError + " (" + e.Context + ")");
   }
 
-  // A folder without its file: nothing to keep, so nothing promised.
+  // The file gone meanwhile: no settings, nothing raised, and the next save
+  // has nothing to set aside.
   fs::remove(SettingsFile());
-  try {
-    MainWindowProbe::LoadPreferences(w);
-    FAIL() << "the load should raise";
-  } catch (const IOException& e) {
-    EXPECT_EQ(e.ErrorNumber, 2);
-    EXPECT_EQ(e.Message, "cannot open " + SettingsFile().string() + ": No such file or directory");
-    EXPECT_EQ(e.Context, "settings file " + SettingsFile().string());
-  }
-  // ... and the next save has nothing to set aside.
+  EXPECT_NO_THROW(MainWindowProbe::LoadPreferences(w));
   MainWindowProbe::SavePreferences(w);
   EXPECT_EQ(Entries(SettingsFolder()), std::vector<std::string>{"ORVANDE.json"});
 }
@@ -325,9 +321,22 @@ TEST_P(SettingsPlace, StartFailsByNameOrSavesInTheFolderItMade) {
   ScopedEnv xdgEnv("XDG_CONFIG_HOME", xdg);
   ScopedEnv homeEnv("HOME", home);
 
+  auto everything = [&] {
+    std::vector<std::string> paths;
+    for (const auto& e : fs::recursive_directory_iterator(root)) paths.push_back(e.path().string());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  };
+  const auto before = everything();
+
   std::string errors;
   MainWindow& w = OpenCapturing(errors);
   EXPECT_EQ(errors, "") << "the opening stays quiet where there is no folder";
+  // Neither the opening nor a Reset makes a folder: only a save does.
+  testing::internal::CaptureStderr();
+  ClickReset();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(everything(), before);
   errors = ClickStart();
 
   if (!c.report.empty()) {
@@ -407,44 +416,275 @@ TEST_F(HostileSettingsTest, AnApplicationDataFolderThatCannotBeMadeFailsStartByN
   EXPECT_FALSE(fs::exists(root + "/locked/xdg"));
 }
 
-// --- Leftovers of a save that never ended ----------------------------------------
+// --- No settings file -------------------------------------------------------------
 
-TEST_F(HostileSettingsTest, AStaleTemporaryIsGoneAfterTheNextSave) {
-  WriteSettings(kGood);
-  const fs::path stale = SettingsFolder() / "ORVANDE.json.Ab12Cd34";
-  const fs::path young = SettingsFolder() / "ORVANDE.json.Young123";
-  testsupport::WriteFile(stale, R"({"ipaddress":"half)");
-  testsupport::WriteFile(young, R"({"ipaddress":"half)");
-  Age(stale, 120);
+// The process's arguments for one test.
+class ScopedArguments {
+ public:
+  explicit ScopedArguments(std::vector<std::string> arguments) : saved_(ProcessArguments()) {
+    SetProcessArguments(std::move(arguments));
+  }
+  ~ScopedArguments() { SetProcessArguments(saved_); }
+
+ private:
+  std::vector<std::string> saved_;
+};
+
+enum class Without { Folder, FileInEmptyFolder, FileBesideACopySetAside };
+const char* NameOf(Without w) {
+  switch (w) {
+    case Without::Folder:
+      return "NoFolder";
+    case Without::FileInEmptyFolder:
+      return "EmptyFolder";
+    default:
+      return "OnlyACopySetAside";
+  }
+}
+void PrintTo(Without w, std::ostream* os) { *os << NameOf(w); }
+
+class NoSettingsFile : public HostileSettingsTest, public ::testing::WithParamInterface<Without> {};
+
+// With -automount and no settings file, the opening runs to its end without a
+// word and starts the server, as on a first launch.
+TEST_P(NoSettingsFile, TheOpeningGoesOnQuietlyAndStartsTheServer) {
+  const fs::path aside = SettingsFolder() / "ORVANDE.json.unreadable-20240101-000000";
+  if (GetParam() != Without::Folder) fs::create_directories(SettingsFolder());
+  if (GetParam() == Without::FileBesideACopySetAside) testsupport::WriteFile(aside, kMissingComma);
+  ScopedArguments arguments({"orvande", "-automount"});
+
+  testing::internal::CaptureStderr();
+  MainWindow& w = Open(false);
+  // Where the server is, set before the opening runs; no file overrides it.
+  w.velmoor()->SetText(server_.str());
+  const bool opened = testsupport::PumpUntil([&] { return w.HasOpened(); });
+  const bool started = ServerStarted();
+  const std::string errors = testing::internal::GetCapturedStderr();
+
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(errors, "");
+  EXPECT_EQ(w.Label1()->Text(), "");
+  EXPECT_TRUE(started);
+  EXPECT_EQ(w.PushButton1()->Caption(), "Stop");
+  EXPECT_TRUE(w.CheckBox1()->Value());
+  std::string saved = DefaultsSaved();
+  saved.replace(saved.find(R"("Automount":"No")"), 16, R"("Automount":"Yes")");
+  EXPECT_EQ(testsupport::ReadFile(SettingsFile()), saved);
+  if (GetParam() == Without::FileBesideACopySetAside) {
+    EXPECT_EQ(Entries(SettingsFolder()), (std::vector<std::string>{"ORVANDE.json", aside.filename()}));
+    EXPECT_EQ(testsupport::ReadFile(aside), kMissingComma);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(States, NoSettingsFile,
+                         ::testing::Values(Without::Folder, Without::FileInEmptyFolder,
+                                           Without::FileBesideACopySetAside),
+                         [](const auto& info) { return std::string(NameOf(info.param)); });
+
+// A missing file is no unread file: settings that another launcher writes
+// between this one's opening and its Start are replaced, not set aside.
+TEST_F(HostileSettingsTest, AMissingFileIsNotKeptAsideAtTheNextStart) {
+  fs::create_directories(SettingsFolder());
   std::string errors;
   MainWindow& w = OpenCapturing(errors);
   EXPECT_EQ(errors, "");
+  WriteSettings(kGood);
   EXPECT_EQ(ClickStart(), "");
   EXPECT_EQ(w.PushButton1()->Caption(), "Stop");
-  EXPECT_FALSE(fs::exists(stale));
-  // A younger one may be another launcher's save under way.
-  EXPECT_TRUE(fs::exists(young));
-  EXPECT_NE(testsupport::ReadFile(SettingsFile()).find(R"("port":"9000")"), std::string::npos);
+  EXPECT_EQ(Entries(SettingsFolder()), std::vector<std::string>{"ORVANDE.json"});
+  EXPECT_EQ(testsupport::ReadFile(SettingsFile()), DefaultsSaved());
 }
 
-TEST_F(HostileSettingsTest, ResetRemovesTheFolderEvenWhenATemporaryWasLeft) {
-  MainWindow& w = Open(false);
+// A link at the name that leads nowhere is the user's: reported, and set
+// aside as the link at the next Start.
+TEST_F(HostileSettingsTest, ADanglingLinkIsReportedAndSetAsideAtStart) {
+  fs::create_directories(SettingsFolder());
+  const fs::path nowhere = outside_.path() / "nowhere.json";
+  fs::create_symlink(nowhere, SettingsFile());
+  std::string errors;
+  MainWindow& w = OpenCapturing(errors);
+  EXPECT_EQ(errors, "orvande: unhandled IOException 2: cannot open " + SettingsFile().string() +
+                        ": No such file or directory (settings file " + SettingsFile().string() +
+                        "; it is kept and set aside at the next Start)\n");
+  EXPECT_EQ(w.Label1()->Text(), design::kAddressQuery);
+  EXPECT_EQ(ClickStart(), "");
+  EXPECT_EQ(testsupport::ReadFile(SettingsFile()), DefaultsSaved());
+  const auto copies = AsideCopies(SettingsFolder());
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(fs::read_symlink(SettingsFolder() / copies[0]), nowhere);
+  EXPECT_FALSE(fs::exists(nowhere));
+}
+
+// --- Reset with nothing to delete ---------------------------------------------------
+
+// Reset on a fresh account, twice in a row, or with no application-data
+// folder at all: nothing to delete, so nothing said, on stderr or in a box.
+TEST_F(HostileSettingsTest, ResetWithNothingSavedDoesNothingAndSaysNothing) {
+  ShowMessageBoxesOffscreenForTests(true);
+  struct Reset {
+    std::string errors;
+    int boxes = 0;
+  };
+  auto reset = [&] {
+    Reset r;
+    testing::internal::CaptureStderr();
+    ClickReset();
+    testsupport::Pump(20ms);
+    r.errors = testing::internal::GetCapturedStderr();
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (auto* box = qobject_cast<QMessageBox*>(top)) {
+        ++r.boxes;
+        box->close();
+      }
+    }
+    return r;
+  };
+  MainWindow& w = Open();
+  ASSERT_FALSE(fs::exists(SettingsFolder()));
+  for (int i = 1; i <= 2; ++i) {
+    SCOPED_TRACE("fresh account, Reset " + std::to_string(i));
+    const Reset r = reset();
+    EXPECT_EQ(r.errors, "");
+    EXPECT_EQ(r.boxes, 0);
+    EXPECT_FALSE(fs::exists(SettingsFolder()));
+  }
   MainWindowProbe::SavePreferences(w);
-  // Left by a save a moment ago that a kill ended.
-  testsupport::WriteFile(SettingsFolder() / "ORVANDE.json.Kill3d00", R"({"ipaddress":"half)");
+  for (int i = 1; i <= 2; ++i) {
+    SCOPED_TRACE("after a save, Reset " + std::to_string(i));
+    const Reset r = reset();
+    EXPECT_EQ(r.errors, "");
+    EXPECT_EQ(r.boxes, 0);
+    EXPECT_FALSE(fs::exists(SettingsFolder()));
+  }
+  {
+    SCOPED_TRACE("no application-data folder");
+    ScopedEnv xdg("XDG_CONFIG_HOME", outside_.str() + "/a/b/xdg");
+    const Reset r = reset();
+    EXPECT_EQ(r.errors, "");
+    EXPECT_EQ(r.boxes, 0);
+    EXPECT_FALSE(fs::exists(outside_.path() / "a"));
+  }
+  ShowMessageBoxesOffscreenForTests(false);
+}
+
+// --- The user's own files beside the settings, and a save's leftovers ---------------
+
+// What a user keeps beside the settings file, all hours old: copies made by
+// hand, notes, a folder. None has the shape of a save's temporary file.
+struct OwnFile {
+  const char* name;
+  bool folder;
+};
+const OwnFile kOwnFiles[] = {
+    {"ORVANDE.json.original", false},
+    {"ORVANDE.json.20240115", false},
+    {"ORVANDE.json.bak", false},
+    {"ORVANDE.json.12345678", false},
+    {"notes.txt", false},
+    {"old settings", true},
+};
+constexpr int kHoursOld = 3 * 3600;
+const std::string kHalfSaved = R"({"ipaddress":"half)";
+
+class UserFiles : public HostileSettingsTest {
+ protected:
+  static std::string Content(const OwnFile& f) { return std::string("mine: ") + f.name; }
+
+  void PlantOwnFiles() {
+    for (const auto& f : kOwnFiles) {
+      const fs::path p = SettingsFolder() / f.name;
+      if (f.folder) {
+        fs::create_directory(p);
+        testsupport::WriteFile(p / "inside", Content(f));
+      } else {
+        testsupport::WriteFile(p, Content(f));
+      }
+      Age(p, kHoursOld);
+    }
+  }
+
+  void ExpectOwnFilesKept() {
+    for (const auto& f : kOwnFiles) {
+      const fs::path p = SettingsFolder() / f.name;
+      EXPECT_EQ(testsupport::ReadFile(f.folder ? p / "inside" : p), Content(f)) << f.name;
+    }
+  }
+
+  std::vector<std::string> OwnNames() const {
+    std::vector<std::string> names;
+    for (const auto& f : kOwnFiles) names.push_back(f.name);
+    return names;
+  }
+
+  // A save's temporary file: a stale one a kill left, or a fresh one of a
+  // save under way.
+  fs::path Temporary(const std::string& suffix, int age) {
+    const fs::path p = SettingsFolder() / (".ORVANDE.json.saving-" + suffix);
+    testsupport::WriteFile(p, kHalfSaved);
+    Age(p, age);
+    return p;
+  }
+};
+
+TEST_F(UserFiles, StartAndResetKeepEveryOneByteForByte) {
+  WriteSettings(kGood);
+  PlantOwnFiles();
+  const fs::path stale = Temporary("Ab12Cd", kHoursOld);
+  std::string errors;
+  MainWindow& w = OpenCapturing(errors);
+  EXPECT_EQ(errors, "");
+
+  EXPECT_EQ(ClickStart(), "");
+  EXPECT_EQ(w.PushButton1()->Caption(), "Stop");
+  EXPECT_NE(testsupport::ReadFile(SettingsFile()).find(R"("port":"9000")"), std::string::npos);
+  ExpectOwnFilesKept();
+  EXPECT_FALSE(fs::exists(stale)) << "the stale temporary stayed";
+
+  // Reset: the settings file and a stale temporary go; another save's
+  // fresh one and everything of the user's stay, and so does the folder.
+  const fs::path staleAgain = Temporary("Zz98Yx", kHoursOld);
+  const fs::path fresh = Temporary("Young1", 2);
   testing::internal::CaptureStderr();
   ClickReset();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_FALSE(fs::exists(SettingsFolder()));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(SettingsFile())));
+  EXPECT_FALSE(fs::exists(staleAgain));
+  EXPECT_EQ(testsupport::ReadFile(fresh), kHalfSaved);
+  ExpectOwnFilesKept();
+  std::vector<std::string> expected = OwnNames();
+  expected.push_back(fresh.filename());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Entries(SettingsFolder()), expected);
+}
 
-  // The next opening reads nothing and reports nothing.
+// The folder goes with the file when nothing else is left in it: a stale
+// temporary does not keep it, a fresh one does.
+TEST_F(UserFiles, ResetRemovesTheFolderUnlessAFreshSaveIsUnderWay) {
+  for (bool freshOne : {false, true}) {
+    SCOPED_TRACE(freshOne ? "a fresh temporary" : "a stale temporary");
+    fs::remove_all(SettingsFolder());
+    WriteSettings(kGood);
+    const fs::path temporary = Temporary("Kill3d", freshOne ? 2 : kHoursOld);
+    MainWindow& w = Open(false);
+    (void)w;
+    testing::internal::CaptureStderr();
+    ClickReset();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(SettingsFile())));
+    EXPECT_EQ(fs::exists(SettingsFolder()), freshOne);
+    if (freshOne) {
+      EXPECT_EQ(Entries(SettingsFolder()), std::vector<std::string>{temporary.filename()});
+    }
+  }
+  // With the folder gone, the next opening reads nothing and reports nothing.
+  fs::remove_all(SettingsFolder());
   testing::internal::CaptureStderr();
   MainWindow& again = Open();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(again.Label1()->Text(), "");
 }
 
-TEST_F(HostileSettingsTest, ResetKeepsTheCopiesSetAsideAndSoTheFolder) {
+TEST_F(UserFiles, ResetKeepsTheCopiesSetAsideAndSoTheFolder) {
   WriteSettings(kMissingComma);
   std::string errors;
   MainWindow& w = OpenCapturing(errors);
@@ -452,11 +692,17 @@ TEST_F(HostileSettingsTest, ResetKeepsTheCopiesSetAsideAndSoTheFolder) {
   MainWindowProbe::SavePreferences(w);
   const auto copies = AsideCopies(SettingsFolder());
   ASSERT_EQ(copies.size(), 1u);
-  testsupport::WriteFile(SettingsFolder() / "ORVANDE.json.Kill3d00", R"({"ipaddress":"half)");
+  Temporary("Kill3d", kHoursOld);
 
   ClickReset();
   EXPECT_EQ(Entries(SettingsFolder()), copies);
   EXPECT_EQ(testsupport::ReadFile(SettingsFolder() / copies[0]), kMissingComma);
+
+  // The next opening finds no settings file and says nothing.
+  testing::internal::CaptureStderr();
+  MainWindow& again = Open();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(again.Label1()->Text(), "");
 }
 
 }  // namespace

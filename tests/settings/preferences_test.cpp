@@ -7,8 +7,11 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include <QPushButton>
 #include <QTest>
@@ -127,17 +130,54 @@ TEST_F(PreferencesTest, BadFilesAssignNothingAndRaise) {
   }
 }
 
-TEST_F(PreferencesTest, FolderWithoutFileRaisesAndNoFolderIsQuiet) {
-  MainWindow& w = Window();
-  MainWindowProbe::LoadPreferences(w);  // no folder: nothing happens
-  ExpectDesignTexts(w);
+// No settings file is no settings, whether its folder is missing or not: a
+// Reset that kept the folder for a copy set aside, a first Start on a full
+// disk, a second launcher while the first makes the folder.
+TEST_F(PreferencesTest, NoSettingsFileIsNoSettingsWithOrWithoutItsFolder) {
+  struct Case {
+    const char* what;
+    bool folder;
+    std::vector<std::string> inFolder;
+  };
+  const Case kCases[] = {
+      {"no folder", false, {}},
+      {"an empty folder", true, {}},
+      {"only a copy set aside", true, {"ORVANDE.json.unreadable-20240101-000000"}},
+      {"the user's own files", true, {"ORVANDE.json.bak", "notes.txt"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(SettingsFolder());
+    const bool folder = c.folder;
+    if (folder) {
+      fs::create_directories(SettingsFolder());
+      for (const auto& name : c.inFolder) testsupport::WriteFile(SettingsFolder() / name, "{\"x\":");
+    }
+    MainWindow& w = Window();
+    EXPECT_NO_THROW(MainWindowProbe::LoadPreferences(w));
+    ExpectDesignTexts(w);
+    EXPECT_EQ(w.automount, "");
+    EXPECT_EQ(fs::exists(SettingsFolder()), folder) << "the load made or removed the folder";
+    if (folder) {
+      for (const auto& name : c.inFolder)
+        EXPECT_EQ(testsupport::ReadFile(SettingsFolder() / name), "{\"x\":");
+    }
+  }
+}
+
+// A link at the name is something the user put there, even one that leads
+// nowhere: the load raises and promises to keep it.
+TEST_F(PreferencesTest, ADanglingLinkIsNoMissingFile) {
   fs::create_directories(SettingsFolder());
+  fs::create_symlink(SettingsFolder() / "nowhere.json", SettingsFile());
+  MainWindow& w = Window();
   try {
     MainWindowProbe::LoadPreferences(w);
-    ADD_FAILURE() << "a folder without its file must raise";
+    ADD_FAILURE() << "a dangling link must raise";
   } catch (const IOException& e) {
-    EXPECT_EQ(e.ErrorNumber, 2);
-    EXPECT_NE(e.Message.find("ORVANDE.json"), std::string::npos) << e.Message;
+    EXPECT_EQ(e.ErrorNumber, ENOENT);
+    EXPECT_EQ(e.Context,
+              "settings file " + SettingsFile().string() + "; it is kept and set aside at the next Start");
   }
   ExpectDesignTexts(w);
 }
@@ -227,6 +267,40 @@ TEST_F(SaveFailureTest, WriteFailingPartWayLeavesThePreviousFileByteForByte) {
           raised = e.ErrorNumber == EFBIG;
         }
         std::_Exit(raised && PreviousFileIntact() ? 0 : 11);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+// A save that fails after it set an unreadable file aside leaves that file
+// under its aside name: nothing is at ORVANDE.json then, and the next Start
+// writes the file afresh.
+TEST_F(SaveFailureTest, AFileSetAsideStaysAsideWhenTheSaveThenFails) {
+  EXPECT_EXIT(
+      {
+        const std::string unreadable = R"({"ipaddress":"old",)";
+        WriteSettings(unreadable);
+        MainWindow& w = Window();
+        try {
+          MainWindowProbe::LoadPreferences(w);
+          std::_Exit(12);
+        } catch (const RuntimeException&) {
+        }
+        w.ShareDir()->SetText(std::string(100000, 'x'));
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit {};
+        limit.rlim_cur = limit.rlim_max = 4096;
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(10);
+        bool raised = false;
+        try {
+          MainWindowProbe::SavePreferences(w);
+        } catch (const IOException& e) {
+          raised = e.ErrorNumber == EFBIG;
+        }
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(SettingsFolder())) names.push_back(e.path().filename());
+        const bool aside = names.size() == 1 && names[0].rfind("ORVANDE.json.unreadable-", 0) == 0 &&
+                           testsupport::ReadFile(SettingsFolder() / names[0]) == unreadable;
+        std::_Exit(raised && aside ? 0 : 11);
       },
       testing::ExitedWithCode(0), "");
 }

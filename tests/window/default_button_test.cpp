@@ -1,5 +1,6 @@
-// Return and Enter push the default button, Start, as in a dialog: key events
-// go in through the window as the desktop delivers them, to whichever control
+// Return and Enter push the default button, Start, as in a dialog, or the
+// focused button, once per press however long the key is held: key events go
+// in through the window as the desktop delivers them, to whichever control
 // has the focus.
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -85,7 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
                       KeyCase{"ReturnOnStart", "PushButton1", Qt::Key_Return, Qt::NoModifier, 1, 0},
                       KeyCase{"ReturnOnReset", "PushButton2", Qt::Key_Return, Qt::NoModifier, 0, 1},
                       KeyCase{"SpaceOnReset", "PushButton2", Qt::Key_Space, Qt::NoModifier, 0, 1},
-                      KeyCase{"CtrlReturn", "Port", Qt::Key_Return, Qt::ControlModifier, 0, 0}),
+                      KeyCase{"CtrlReturn", "Port", Qt::Key_Return, Qt::ControlModifier, 0, 0},
+                      KeyCase{"CtrlReturnOnStart", "PushButton1", Qt::Key_Return, Qt::ControlModifier, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DefaultButtonTest, StartHasTheDefaultLookAndResetDoesNot) {
@@ -94,19 +96,62 @@ TEST_F(DefaultButtonTest, StartHasTheDefaultLookAndResetDoesNot) {
   EXPECT_FALSE(Widget<QPushButton>("PushButton2")->isDefault());
 }
 
-TEST_F(DefaultButtonTest, HeldReturnPushesOnce) {
-  OpenCounting();
+// A held key as X11 and Wayland deliver it: a press, then pairs of an
+// auto-repeated release and press, then the last release.
+struct HeldCase {
+  const char* name;
+  const char* focus;  // nil: where the opening left it, on Start
+  Qt::Key key;
+  Qt::KeyboardModifiers modifiers;
+  const char* text;
+  int starts, resets;
+};
+void PrintTo(const HeldCase& c, std::ostream* os) { *os << c.name; }
+
+class HeldKey : public DefaultButtonTest, public ::testing::WithParamInterface<HeldCase> {
+ protected:
+  void SetUp() override {
+    DefaultButtonTest::SetUp();
+    // A second push would run Stop: its killall must meet nothing real.
+    testsupport::WriteFile(bin_->path() / "killall", "#!/bin/sh\nexit 0\n", true);
+  }
+};
+
+TEST_P(HeldKey, PushesOnce) {
+  const HeldCase& c = GetParam();
+  MainWindow& w = OpenCounting();
   QWidget* top = TopLevel();
   top->activateWindow();
-  Widget<QWidget>("Port")->setFocus();
-  QTest::keyPress(top->windowHandle(), Qt::Key_Return);
-  for (int i = 0; i < 3; ++i) {
-    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
-    QCoreApplication::sendEvent(Widget<QWidget>("Port"), &repeat);
+  if (c.focus) Widget<QWidget>(c.focus)->setFocus();
+  ASSERT_EQ(top->focusWidget(), Widget<QWidget>(c.focus ? c.focus : "PushButton1"));
+
+  QWindow* window = top->windowHandle();
+  const QString text = QString::fromLatin1(c.text);
+  qt_handleKeyEvent(window, QEvent::KeyPress, c.key, c.modifiers, text, false);
+  for (int i = 0; i < 6; ++i) {
+    qt_handleKeyEvent(window, QEvent::KeyRelease, c.key, c.modifiers, text, true);
+    qt_handleKeyEvent(window, QEvent::KeyPress, c.key, c.modifiers, text, true);
   }
-  QTest::keyRelease(top->windowHandle(), Qt::Key_Return);
+  qt_handleKeyEvent(window, QEvent::KeyRelease, c.key, c.modifiers, text, false);
   testsupport::Pump(50ms);
-  EXPECT_EQ(starts_, 1);
+
+  EXPECT_EQ(starts_, c.starts);
+  EXPECT_EQ(resets_, c.resets);
+  EXPECT_EQ(w.PushButton1()->Caption(), c.starts == 1 ? "Stop" : "Start");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, HeldKey,
+    ::testing::Values(
+        HeldCase{"ReturnOnStartAsOpened", nullptr, Qt::Key_Return, Qt::NoModifier, "\r", 1, 0},
+        HeldCase{"EnterOnStartAsOpened", nullptr, Qt::Key_Enter, Qt::KeypadModifier, "\r", 1, 0},
+        HeldCase{"SpaceOnStart", "PushButton1", Qt::Key_Space, Qt::NoModifier, " ", 1, 0},
+        HeldCase{"ReturnInPortField", "Port", Qt::Key_Return, Qt::NoModifier, "\r", 1, 0},
+        HeldCase{"EnterInVelmoorField", "velmoor", Qt::Key_Enter, Qt::KeypadModifier, "\r", 1, 0},
+        HeldCase{"ReturnOnAuto", "CheckBox1", Qt::Key_Return, Qt::NoModifier, "\r", 1, 0},
+        HeldCase{"ReturnOnReset", "PushButton2", Qt::Key_Return, Qt::NoModifier, "\r", 0, 1},
+        HeldCase{"EnterOnReset", "PushButton2", Qt::Key_Enter, Qt::KeypadModifier, "\r", 0, 1},
+        HeldCase{"SpaceOnReset", "PushButton2", Qt::Key_Space, Qt::NoModifier, " ", 0, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

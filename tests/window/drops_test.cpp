@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QUrl>
-
+#include <QWindow>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -82,9 +82,9 @@ struct Item {
 
 struct DropCase {
   const char* name;
-  std::vector<Item> items;     // none: a drop of plain text
-  std::optional<std::string> share;    // "@" stands for the drop folder; none: unchanged
-  std::optional<std::string> server;   // the same, for the server folder
+  std::vector<Item> items;            // none: a drop of plain text
+  std::optional<std::string> share;   // "@" stands for the drop folder; none: unchanged
+  std::optional<std::string> server;  // the same, for the server folder
 };
 void PrintTo(const DropCase& c, std::ostream* os) { *os << c.name; }
 
@@ -101,7 +101,10 @@ TEST_P(DropTable, SetsExactlyTheExpectedControl) {
   QList<QUrl> urls;
   for (const Item& item : c.items) {
     if (item.kind == Kind::Url) {
-      urls.push_back(QUrl(QString::fromStdString(item.path)));
+      // "@" in a URL stands for the drop folder's path.
+      std::string url = item.path;
+      if (auto at = url.find('@'); at != std::string::npos) url.replace(at, 1, root_.str());
+      urls.push_back(QUrl(QString::fromStdString(url)));
       continue;
     }
     const fs::path p = item.path.rfind('/', 0) == 0 ? fs::path(item.path) : root_.path() / item.path;
@@ -162,13 +165,23 @@ INSTANTIATE_TEST_SUITE_P(
         DropCase{"FolderNamedVelmoor", {{"velmoor", Kind::Folder}}, std::nullopt, "@"},
         DropCase{"ItemThatDoesNotExist", {{"gone/away", Kind::Absent}}, "@/gone/away", std::nullopt},
         DropCase{"TwoItemsOnlyTheFirstCounts",
-                 {{"first", Kind::Folder}, {"second/velmoor", Kind::File}}, "@/first", std::nullopt},
+                 {{"first", Kind::Folder}, {"second/velmoor", Kind::File}},
+                 "@/first",
+                 std::nullopt},
         DropCase{"WebLinkBesideAFile",
-                 {{"https://example.com/velmoor", Kind::Url}, {"local", Kind::Folder}}, "@/local", std::nullopt},
-        DropCase{"ShellCode", {{"a$(touch pwned)b", Kind::Folder}}, "@/a\\$\\(touch\\ pwned\\)b", std::nullopt},
+                 {{"https://example.com/velmoor", Kind::Url}, {"local", Kind::Folder}},
+                 "@/local",
+                 std::nullopt},
+        DropCase{
+            "ShellCode", {{"a$(touch pwned)b", Kind::Folder}}, "@/a\\$\\(touch\\ pwned\\)b", std::nullopt},
         DropCase{"LineFeed", {{"new\nline", Kind::Folder}}, "@/new'\n'line", std::nullopt},
-        DropCase{"ShellCodeInServerFolder", {{"x;touch pwned/velmoor", Kind::File}}, std::nullopt,
+        DropCase{"ShellCodeInServerFolder",
+                 {{"x;touch pwned/velmoor", Kind::File}},
+                 std::nullopt,
                  "@/x\\;touch\\ pwned"},
+        DropCase{"LocalhostUrl", {{"file://localhost@/share", Kind::Url}}, "@/share", std::nullopt},
+        // A file on another machine is no local file.
+        DropCase{"OtherHostUrl", {{"file://elsewhere@/share", Kind::Url}}, std::nullopt, std::nullopt},
         DropCase{"PlainText", {}, std::nullopt, std::nullopt},
         DropCase{"WebLinkOnly", {{"https://example.com/share", Kind::Url}}, std::nullopt, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -191,6 +204,70 @@ TEST_F(DropsTest, NothingIsTakenBeforeTheOpeningAcceptsDrops) {
   EXPECT_EQ(w.ShareDir()->Text(), "/Games");
   EXPECT_EQ(w.velmoor()->Text(), "/Games");
 }
+
+// --- The window takes nothing from the source ------------------------------
+
+// What the drag offers and the keys held while dragging: Shift proposes a
+// move, Ctrl+Shift a link. A source that deletes its item after a move
+// would lose the user's folder, so every drop is answered as a copy, and one
+// that cannot be a copy is refused.
+struct ActionCase {
+  const char* name;
+  Qt::DropActions offered;
+  Qt::KeyboardModifiers modifiers;
+  Qt::DropAction proposed;
+  bool taken;
+};
+void PrintTo(const ActionCase& c, std::ostream* os) { *os << c.name; }
+
+class DropAction : public DropsTest, public ::testing::WithParamInterface<ActionCase> {};
+
+TEST_P(DropAction, IsAnsweredAsACopy) {
+  const ActionCase& c = GetParam();
+  const fs::path share = root_.path() / "share";
+  fs::create_directories(share);
+  MainWindow& w = Open();
+  w.ShareDir()->SetText("/before/share");
+  QMimeData mime;
+  mime.setUrls({FileUrl(share)});
+
+  // Through the toplevel QWindow, as the desktop delivers a drag and reads
+  // back its answer.
+  QWindow* window = TopLevel()->windowHandle();
+  const QPoint at(150, 100);
+  QDragEnterEvent enter(at, c.offered, &mime, Qt::LeftButton, c.modifiers);
+  ASSERT_EQ(enter.proposedAction(), c.proposed);
+  QCoreApplication::sendEvent(window, &enter);
+  QDragMoveEvent move(at, c.offered, &mime, Qt::LeftButton, c.modifiers);
+  QCoreApplication::sendEvent(window, &move);
+  QDropEvent drop(QPointF(at), c.offered, &mime, Qt::LeftButton, c.modifiers);
+  QCoreApplication::sendEvent(window, &drop);
+  testsupport::Pump(10ms);
+
+  EXPECT_EQ(enter.isAccepted(), c.taken);
+  EXPECT_EQ(move.isAccepted(), c.taken);
+  EXPECT_EQ(drop.isAccepted(), c.taken);
+  if (c.taken) {
+    EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+    EXPECT_EQ(move.dropAction(), Qt::CopyAction);
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+  }
+  EXPECT_EQ(w.ShareDir()->Text(), c.taken ? share.string() : "/before/share");
+  EXPECT_TRUE(fs::is_directory(share));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Actions, DropAction,
+    ::testing::Values(ActionCase{"Copy", Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::NoModifier,
+                                 Qt::CopyAction, true},
+                      ActionCase{"ShiftMove", Qt::CopyAction | Qt::MoveAction | Qt::LinkAction,
+                                 Qt::ShiftModifier, Qt::MoveAction, true},
+                      ActionCase{"CtrlShiftLink", Qt::CopyAction | Qt::MoveAction | Qt::LinkAction,
+                                 Qt::ControlModifier | Qt::ShiftModifier, Qt::LinkAction, true},
+                      ActionCase{"MoveOnly", Qt::MoveAction, Qt::NoModifier, Qt::MoveAction, false},
+                      ActionCase{"LinkOrMoveOnly", Qt::MoveAction | Qt::LinkAction,
+                                 Qt::ControlModifier | Qt::ShiftModifier, Qt::LinkAction, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Over every part of the window -----------------------------------------
 
@@ -315,6 +392,41 @@ INSTANTIATE_TEST_SUITE_P(
                       PlaceCase{"ResetButtonDirectly", "PushButton2", Delivery::ToWidgetUnderPoint}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// --- Names that are not UTF-8 -----------------------------------------------
+
+// Folder names in Latin-1, as an old disk or archive gives them, reach the
+// controls, the server and the settings file with their bytes unchanged;
+// through Qt text each would name a folder that does not exist.
+TEST_F(DropsTest, NamesThatAreNotUtf8KeepTheirBytes) {
+  const fs::path share = root_.path() / "caf\xE9";
+  const fs::path server = root_.path() / "s\xE9rver";
+  ASSERT_EQ(mkdir(share.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(server.c_str(), 0700), 0);
+  ASSERT_EQ(symlink((testsupport::FakesDir() / "velmoor").c_str(), (server / "velmoor").c_str()), 0);
+  const QByteArray root = QUrl::toPercentEncoding(QByteArray::fromStdString(root_.str()), "/");
+
+  MainWindow& w = Open();
+  QMimeData serverDrag;
+  serverDrag.setUrls({QUrl::fromEncoded("file://" + root + "/s%E9rver/velmoor")});
+  Drop(serverDrag);
+  QMimeData shareDrag;
+  shareDrag.setUrls({QUrl::fromEncoded("file://" + root + "/caf%E9")});
+  Drop(shareDrag);
+  EXPECT_EQ(w.velmoor()->Text(), server.string());
+  EXPECT_EQ(w.ShareDir()->Text(), share.string());
+  EXPECT_TRUE(fs::is_directory(w.ShareDir()->Text()));
+
+  QTest::mouseClick(Widget<QPushButton>("PushButton1"), Qt::LeftButton);
+  ASSERT_TRUE(testsupport::PumpUntil([&] { return !Records().empty(); }));
+  EXPECT_EQ(Records()[0].args, (std::vector<std::string>{"-p", "38008", share.string()}));
+
+  // The settings file holds the byte as it stands, and gives it back.
+  EXPECT_NE(testsupport::ReadFile(SettingsFile()).find("\\/caf\xE9\""), std::string::npos);
+  MainWindow& again = Open();
+  EXPECT_EQ(again.ShareDir()->Text(), share.string());
+  EXPECT_EQ(again.velmoor()->Text(), server.string());
+}
+
 // --- Dropped names reach the server literally ------------------------------
 
 struct StartedCase {
@@ -351,14 +463,13 @@ TEST_P(DroppedAndStarted, ServerGetsTheLiteralPathAndNothingElseRuns) {
   EXPECT_TRUE(fs::exists(share));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, DroppedAndStarted,
-    ::testing::Values(StartedCase{"Substitution", "a$(touch pwned)b"},
-                      StartedCase{"Backquotes", "x`touch pwned`y"},
-                      StartedCase{"ListAndBackground", "s;touch pwned&"},
-                      StartedCase{"QuotesAndPipe", "q'\"|touch pwned"},
-                      StartedCase{"LineFeed", "new\n touch pwned"},
-                      StartedCase{"GlobTildeBraceHash", "glob * ~ {a,b} #"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Names, DroppedAndStarted,
+                         ::testing::Values(StartedCase{"Substitution", "a$(touch pwned)b"},
+                                           StartedCase{"Backquotes", "x`touch pwned`y"},
+                                           StartedCase{"ListAndBackground", "s;touch pwned&"},
+                                           StartedCase{"QuotesAndPipe", "q'\"|touch pwned"},
+                                           StartedCase{"LineFeed", "new\n touch pwned"},
+                                           StartedCase{"GlobTildeBraceHash", "glob * ~ {a,b} #"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

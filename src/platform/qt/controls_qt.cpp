@@ -3,11 +3,11 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFont>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
-
 #include <utility>
 #include <vector>
 
@@ -20,19 +20,42 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 Qt::Alignment LabelAlignment(std::int32_t code) {
   switch (code) {
-    case 1: return Qt::AlignHCenter | Qt::AlignVCenter;
-    case 2: return Qt::AlignRight | Qt::AlignVCenter;
-    default: return Qt::AlignLeft | Qt::AlignVCenter;
+    case 1:
+      return Qt::AlignHCenter | Qt::AlignVCenter;
+    case 2:
+      return Qt::AlignRight | Qt::AlignVCenter;
+    default:
+      return Qt::AlignLeft | Qt::AlignVCenter;
   }
 }
 
 Qt::Alignment FieldAlignment(std::int32_t code) {
   switch (code) {
-    case 2: return Qt::AlignHCenter | Qt::AlignVCenter;
-    case 3: return Qt::AlignRight | Qt::AlignVCenter;
-    default: return Qt::AlignLeft | Qt::AlignVCenter;
+    case 2:
+      return Qt::AlignHCenter | Qt::AlignVCenter;
+    case 3:
+      return Qt::AlignRight | Qt::AlignVCenter;
+    default:
+      return Qt::AlignLeft | Qt::AlignVCenter;
   }
 }
+
+// A push button that leaves Return and Enter to its window, which pushes one
+// button once per press. QPushButton would click itself at every auto-repeat
+// of a held key.
+class ButtonWidget : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+      event->ignore();
+      return;
+    }
+    QPushButton::keyPressEvent(event);
+  }
+};
 
 }  // namespace
 
@@ -46,7 +69,7 @@ void RectControl::Constructor() {
   QWidget* widget = nullptr;
   switch (impl_->kind) {
     case Kind::PushButton: {
-      auto* button = new QPushButton(parent);
+      auto* button = new ButtonWidget(parent);
       button->setAutoDefault(false);
       std::weak_ptr<Object> weak = shared_from_this();
       QObject::connect(button, &QPushButton::clicked, button, [weak] {
@@ -59,6 +82,8 @@ void RectControl::Constructor() {
     }
     case Kind::TextField:
       widget = new QLineEdit(parent);
+      // A line edit would insert the dragged text; its window takes the drop.
+      widget->setAcceptDrops(false);
       break;
     case Kind::Label: {
       auto* label = new QLabel(parent);
@@ -73,7 +98,6 @@ void RectControl::Constructor() {
       break;
   }
   impl_->widget = widget;
-  LeaveDropsToWindow(widget);
   widget->show();
   // Everything set before the widget existed applies now.
   if (const PropertyValue* v = PropertyValueOf("Name")) SetProperty("Name", *v);
@@ -110,7 +134,8 @@ void RectControl::SetProperty(const std::string& name, const PropertyValue& valu
     if (name == "Default") button->setDefault(BoolOf("Default", false));
   } else if (auto* field = qobject_cast<QLineEdit*>(w)) {
     if (name == "Text") field->setText(Q(TextOf("Text", "")));
-    if (name == "Password") field->setEchoMode(BoolOf("Password", false) ? QLineEdit::Password : QLineEdit::Normal);
+    if (name == "Password")
+      field->setEchoMode(BoolOf("Password", false) ? QLineEdit::Password : QLineEdit::Normal);
     if (name == "ReadOnly") field->setReadOnly(BoolOf("ReadOnly", false));
     if (name == "Border") field->setFrame(BoolOf("Border", true));
     if (name == "CueText") field->setPlaceholderText(Q(TextOf("CueText", "")));
@@ -181,8 +206,13 @@ void PushButton::RaiseAction() {
 TextField::TextField() : RectControl(Kind::TextField) {}
 
 std::string TextField::Text() const {
-  if (const auto* f = qobject_cast<QLineEdit*>(impl().widget.data())) return f->text().toStdString();
-  return TextOf("Text", "");
+  // A text set here keeps its bytes, those that are not UTF-8 included, which
+  // the widget shows replaced; what the user typed is read from the widget.
+  const std::string set = TextOf("Text", "");
+  if (const auto* f = qobject_cast<QLineEdit*>(impl().widget.data())) {
+    if (f->text() != Q(set)) return f->text().toStdString();
+  }
+  return set;
 }
 
 void TextField::SetText(const std::string& text) { SetProperty("Text", text); }
@@ -191,10 +221,9 @@ void TextField::SetText(const std::string& text) { SetProperty("Text", text); }
 
 Label::Label() : RectControl(Kind::Label) {}
 
-std::string Label::Text() const {
-  if (const auto* l = qobject_cast<QLabel*>(impl().widget.data())) return l->text().toStdString();
-  return TextOf("Text", "");
-}
+// The text as set, bytes that are not UTF-8 included; the widget shows them
+// replaced.
+std::string Label::Text() const { return TextOf("Text", ""); }
 
 void Label::SetText(const std::string& text) { SetProperty("Text", text); }
 

@@ -5,7 +5,6 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QWidget>
-
 #include <functional>
 #include <vector>
 
@@ -13,7 +12,8 @@
 
 // The top-level widget: the client area is its central widget, and drops are
 // handed to the window through a callback. It is the window's one drop
-// target, and it gives Return and Enter to the default push button.
+// target: Qt hands it every drag that a control under the pointer refuses.
+// It pushes the focused or the default push button on Return and Enter.
 class WindowWidget : public QMainWindow {
  public:
   std::function<void(std::vector<std::string>)> onDrop;
@@ -25,10 +25,6 @@ class WindowWidget : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 };
-
-// Makes a control's widget leave every drop to its window: it takes none
-// itself, and a drag event delivered to it goes on to the window.
-void LeaveDropsToWindow(QWidget* control);
 
 struct Window::Impl {
   QPointer<WindowWidget> window;

@@ -1,6 +1,5 @@
 // Windows on Qt: a QMainWindow whose central widget is the client area, with
 // the controls placed at their design coordinates.
-#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -9,7 +8,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
-
 #include <algorithm>
 #include <map>
 
@@ -25,32 +23,59 @@ std::map<std::string, std::shared_ptr<Window>>& ImplicitWindows() {
   return windows;
 }
 
+// The path of a local file's URL, as bytes: taken from the percent-encoding,
+// so a name that is not UTF-8 keeps its bytes, which Qt text would replace.
+// Empty for a URL that names no file on this machine.
+std::string LocalPath(const QUrl& url) {
+  if (!url.isLocalFile()) return {};
+  const QString host = url.host();
+  if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0) return {};
+  std::string path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+  // A folder's URL may end in a slash; its path does not.
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
 std::vector<std::string> LocalPaths(const QMimeData* mime) {
   std::vector<std::string> paths;
   if (!mime || !mime->hasUrls()) return paths;
   for (const QUrl& url : mime->urls()) {
-    if (!url.isLocalFile()) continue;
-    QString path = url.toLocalFile();
-    // A folder's URL may end in a slash; its path does not.
-    while (path.size() > 1 && path.endsWith('/')) path.chop(1);
-    if (!path.isEmpty()) paths.push_back(path.toStdString());
+    std::string path = LocalPath(url);
+    if (!path.empty()) paths.push_back(std::move(path));
   }
   return paths;
 }
 
 }  // namespace
 
+namespace {
+
+// The window takes nothing from the source, so every drag it takes is
+// answered as a copy, whatever the keys held propose: a source that deletes
+// its item after a move would lose the user's folder. A drag that cannot be
+// a copy is refused.
+bool TakeAsCopy(QDropEvent* event) {
+  if (!event->mimeData()->hasUrls() || !(event->possibleActions() & Qt::CopyAction)) {
+    event->ignore();
+    return false;
+  }
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+  return true;
+}
+
+}  // namespace
+
 void WindowWidget::dragEnterEvent(QDragEnterEvent* event) {
-  if (acceptDrops && event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (acceptDrops) TakeAsCopy(event);
 }
 
 void WindowWidget::dragMoveEvent(QDragMoveEvent* event) {
-  if (acceptDrops && event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (acceptDrops) TakeAsCopy(event);
 }
 
 void WindowWidget::dropEvent(QDropEvent* event) {
-  if (!acceptDrops || !onDrop) return;
-  event->acceptProposedAction();
+  if (!acceptDrops || !onDrop || !TakeAsCopy(event)) return;
   onDrop(LocalPaths(event->mimeData()));
 }
 
@@ -62,8 +87,9 @@ void WindowWidget::keyPressEvent(QKeyEvent* event) {
   const bool enter =
       (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && mods == Qt::NoModifier;
   if (enter) {
-    // A focused push button takes Return itself, as on any desktop: Return
-    // on Reset must never start the server. Else the default button does.
+    // The focused push button takes Return, as on any desktop: Return on
+    // Reset must never start the server. Else the default button does. The
+    // buttons leave these keys to this one place.
     auto usable = [](QPushButton* b) { return b && b->isVisible() && b->isEnabled(); };
     QPushButton* target = qobject_cast<QPushButton*>(focusWidget());
     if (!usable(target)) {
@@ -84,70 +110,6 @@ void WindowWidget::keyPressEvent(QKeyEvent* event) {
   QMainWindow::keyPressEvent(event);
 }
 
-namespace {
-
-// Hands the drag events that reach a control to its window, at the same
-// place; the control itself never sees them.
-class DropsToWindow : public QObject {
- public:
-  using QObject::QObject;
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    auto* control = qobject_cast<QWidget*>(watched);
-    QWidget* window = control ? control->window() : nullptr;
-    if (!window || window == control) return false;
-    switch (event->type()) {
-      case QEvent::DragEnter: {
-        auto* e = static_cast<QDragEnterEvent*>(event);
-        QDragEnterEvent there(At(control, e), e->possibleActions(), e->mimeData(), e->buttons(),
-                              e->modifiers());
-        Forward(window, there, *e);
-        return true;
-      }
-      case QEvent::DragMove: {
-        auto* e = static_cast<QDragMoveEvent*>(event);
-        QDragMoveEvent there(At(control, e), e->possibleActions(), e->mimeData(), e->buttons(),
-                             e->modifiers());
-        Forward(window, there, *e);
-        return true;
-      }
-      case QEvent::Drop: {
-        auto* e = static_cast<QDropEvent*>(event);
-        QDropEvent there(QPointF(At(control, e)), e->possibleActions(), e->mimeData(), e->buttons(),
-                         e->modifiers());
-        Forward(window, there, *e);
-        return true;
-      }
-      case QEvent::DragLeave: {
-        QDragLeaveEvent there;
-        QCoreApplication::sendEvent(window, &there);
-        return true;
-      }
-      default:
-        return false;
-    }
-  }
-
- private:
-  static QPoint At(QWidget* control, const QDropEvent* e) {
-    return control->mapTo(control->window(), e->position().toPoint());
-  }
-  static void Forward(QWidget* window, QDropEvent& there, QDropEvent& here) {
-    QCoreApplication::sendEvent(window, &there);
-    here.setDropAction(there.dropAction());
-    here.setAccepted(there.isAccepted());
-  }
-};
-
-}  // namespace
-
-void LeaveDropsToWindow(QWidget* control) {
-  // A line edit takes drops by default and would insert the dragged text.
-  control->setAcceptDrops(false);
-  control->installEventFilter(new DropsToWindow(control));
-}
-
 std::shared_ptr<::FolderItem> DragItem::FolderItem() const {
   if (paths_.empty()) return nullptr;
   return std::make_shared<::FolderItem>(paths_.front());
@@ -157,16 +119,12 @@ std::shared_ptr<::FolderItem> DragItem::FolderItem() const {
 struct WindowEvents {
   static void Layout(Window& w) { w.LayoutEvent(); }
   static void CreateControls(Window& w) { w.CreateControlsEvent(); }
-  static void AddMenuHandlers(Window& w, const std::shared_ptr<Window>& arg) {
-    w.AddMenuHandlersEvent(arg);
-  }
+  static void AddMenuHandlers(Window& w, const std::shared_ptr<Window>& arg) { w.AddMenuHandlersEvent(arg); }
   static void Open(Window& w) {
     w.opened_ = true;
     w.OpenEvent();
   }
-  static void DropObject(Window& w, const std::shared_ptr<DragItem>& item) {
-    w.DropObjectEvent(item, 0);
-  }
+  static void DropObject(Window& w, const std::shared_ptr<DragItem>& item) { w.DropObjectEvent(item, 0); }
 };
 
 Window::Window() : impl_(std::make_unique<Impl>()) {}
@@ -273,14 +231,12 @@ void Window::SetProperty(const std::string& name, const PropertyValue& value) {
   const bool resizeable = BoolOf("Resizeable", true);
   if (name == "Title") {
     w->setWindowTitle(QString::fromStdString(TextOf("Title", "")));
-  } else if (name == "Width" || name == "Height" || name == "Resizeable" ||
-             name == "MinWidth" || name == "MinHeight" || name == "MaxWidth" ||
-             name == "MaxHeight") {
+  } else if (name == "Width" || name == "Height" || name == "Resizeable" || name == "MinWidth" ||
+             name == "MinHeight" || name == "MaxWidth" || name == "MaxHeight") {
     const QSize size(IntOf("Width", 300), IntOf("Height", 300));
     if (resizeable) {
       impl_->client->setMinimumSize(IntOf("MinWidth", 0), IntOf("MinHeight", 0));
-      impl_->client->setMaximumSize(IntOf("MaxWidth", QWIDGETSIZE_MAX),
-                                    IntOf("MaxHeight", QWIDGETSIZE_MAX));
+      impl_->client->setMaximumSize(IntOf("MaxWidth", QWIDGETSIZE_MAX), IntOf("MaxHeight", QWIDGETSIZE_MAX));
       impl_->client->resize(size);
       w->layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
     } else {
