@@ -1,10 +1,12 @@
 #include "settings/json.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/exceptions.h"
@@ -536,22 +538,11 @@ std::string JSONItem::Value(const std::string& name) const {
   const auto found = t.members.find(name);
   if (found == t.members.end()) throw KeyNotFoundException("JSONItem has no member \"" + name + "\"");
   const Node& n = t.nodes[found->second];
-  switch (n.kind) {
-    case Kind::String:
-    case Kind::Number:
-      return t.texts[n.text];
-    case Kind::True:
-      return "true";
-    case Kind::False:
-      return "false";
-    case Kind::Null:
-      return "";
-    default: {
-      std::string out;
-      json_detail::Write(t, found->second, out);
-      return out;
-    }
-  }
+  if (n.kind == Kind::String) return t.texts[n.text];
+  if (n.kind == Kind::Null) return "";
+  std::string out;  // a number as written, true, false, or a container's compact text
+  json_detail::Write(t, found->second, out);
+  return out;
 }
 
 std::string JSONItem::ToString() const {

@@ -16,9 +16,9 @@
 // Cost: a read takes time in proportion to the text's size, and the log of
 // an object's member count per member, whose names go through a std::map.
 // Each value takes a node of 20 bytes, each name, string and number a
-// std::string, so a read's memory can reach about 40 times the text (a text
-// of nothing but nested brackets); the launcher reads at most
-// TextInputStream::kMaxSize bytes.
+// std::string of 32, so a read can take about 35 times the text at its peak
+// (nested brackets, or zeros in an array: bench/json_bench). The launcher
+// reads at most TextInputStream::kMaxSize bytes.
 #pragma once
 
 #include <cstddef>
