@@ -44,7 +44,7 @@ inline std::vector<Shape> Make(const std::string& last, const std::string& share
   for (int i = 0; names.size() + 16 < kCap; ++i) names += (i ? ",\"" : "\"") + std::to_string(i) + "\":0";
   shapes.push_back({"names", names + "}"});
 
-  // The five settings names, each given some 9,000 times.
+  // The five settings names, each given some 10,000 times.
   std::string repeated = "{";
   for (int i = 0; repeated.size() + 2 * last.size() + 2 < kCap; ++i) {
     const std::string n = std::to_string(i);
