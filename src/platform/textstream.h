@@ -71,8 +71,9 @@ class TextOutputStream : public Object {
 
 class TextInputStream : public Object {
  public:
-  // The most a stream reads: far above any settings file (16 MiB).
-  static constexpr long long kMaxSize = 16LL * 1024 * 1024;
+  // The most a stream reads (1 MiB): far above any settings file, and small
+  // enough that no text of that size costs its reader much.
+  static constexpr long long kMaxSize = 1024LL * 1024;
 
   static std::shared_ptr<TextInputStream> Open(const std::shared_ptr<FolderItem>& file);
   ~TextInputStream() override;

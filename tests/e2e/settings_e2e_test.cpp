@@ -96,8 +96,9 @@ TEST_P(HostilePath, OneLineAndTheWindowOpensWithinASecond) {
   EXPECT_EQ(StderrLines(),
             (std::vector<std::string>{"orvande: unhandled " + report + " (settings file " + path.string() +
                                       "; it is kept and set aside at the next Start)"}));
-  // Nothing was read in bulk: the launcher stays far below what a 20 MB
-  // text or an endless device would make of it.
+  // Nothing was read in bulk, and a text at the limit costs little: the
+  // launcher stays far below what a 2 MB text or an endless device would
+  // make of it.
   EXPECT_LT(PeakKiB(), 512 * 1024);
   // The opening moves nothing and changes nothing.
   EXPECT_TRUE(fs::exists(fs::symlink_status(path)));

@@ -245,7 +245,7 @@ TEST_F(TextStream, ReplacementKeepsOnlyTheNewTextAndThePermissionBits) {
 
 TEST_F(TextStream, LongBinaryTextRoundTrips) {
   std::string text;
-  for (int i = 0; i < 3 * 1024 * 1024; ++i) text += static_cast<char>((i * 7 + i / 251) & 0xff);
+  for (int i = 0; i < TextInputStream::kMaxSize; ++i) text += static_cast<char>((i * 7 + i / 251) & 0xff);
   Save(text);
   auto in = TextInputStream::Open(item);
   EXPECT_EQ(in->ReadAll(), text);
@@ -582,21 +582,21 @@ TEST_P(TextStreamTooLarge, RaisesAtTheOpeningNamingTheSize) {
     { std::ofstream out(target, std::ios::binary); }
     fs::resize_file(target, static_cast<std::uintmax_t>(c.size));
   }
-  EXPECT_EQ(TextInputStream::kMaxSize, 16LL * 1024 * 1024) << "the limit the contract states";
+  EXPECT_EQ(TextInputStream::kMaxSize, 1024LL * 1024) << "the limit the contract states";
   try {
     TextInputStream::Open(item);
     FAIL() << "no exception";
   } catch (const IOException& e) {
     EXPECT_EQ(Describe(e, *item), "27 27 cannot open " + target.string() + ": File too large (" +
-                                      std::to_string(c.size) + " bytes; at most 16777216 are read)");
+                                      std::to_string(c.size) + " bytes; at most 1048576 are read)");
   }
   EXPECT_EQ(CloseOnExecOf(target), -1) << "the file was left open";
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, TextStreamTooLarge,
-                         testing::Values(TooLargeCase{"OneByteOver", 16LL * 1024 * 1024 + 1, '\0'},
-                                         TooLargeCase{"SeventeenMiB", 17LL * 1024 * 1024, '\0'},
-                                         TooLargeCase{"TwentyMBOfBrackets", 20000000, '['}),
+                         testing::Values(TooLargeCase{"OneByteOver", 1024LL * 1024 + 1, '\0'},
+                                         TooLargeCase{"TwoMiB", 2LL * 1024 * 1024, '\0'},
+                                         TooLargeCase{"TwoMBOfBrackets", 2000000, '['}),
                          [](const auto& info) { return std::string(info.param.what); });
 
 // A file that grows after the opening: ReadAll stops one byte past the limit.
@@ -609,7 +609,7 @@ TEST_F(TextStream, ReadAllNeverReadsPastTheLimitOfAGrowingFile) {
     FAIL() << "no exception";
   } catch (const IOException& e) {
     EXPECT_EQ(Describe(e, *item), "27 27 cannot read " + target.string() +
-                                      ": File too large (grew past 16777216 bytes, the most that is read)");
+                                      ": File too large (grew past 1048576 bytes, the most that is read)");
   }
   // How far the descriptor got: the limit and the one byte that told.
   long long position = -1;

@@ -31,8 +31,9 @@ enum class Bad {
   LinkToFifo,
   LinkToDevZero,
   Folder,
-  SeventeenMiB,
-  TwentyMBOfBrackets,
+  TwoMiB,
+  TwoMBOfBrackets,
+  CapOfBrackets,
   LinkToUnparsableFile,
   MissingComma,
   NoMembers,
@@ -52,10 +53,11 @@ inline std::vector<HostileCase> Cases() {
       {"LinkToDevZero", Bad::LinkToDevZero,
        "IOException 22: cannot open @: not a regular file (a character device)"},
       {"Folder", Bad::Folder, "IOException 21: cannot open @: not a regular file (a folder)"},
-      {"SeventeenMiB", Bad::SeventeenMiB,
-       "IOException 27: cannot open @: File too large (17825792 bytes; at most 16777216 are read)"},
-      {"TwentyMBOfBrackets", Bad::TwentyMBOfBrackets,
-       "IOException 27: cannot open @: File too large (20000000 bytes; at most 16777216 are read)"},
+      {"TwoMiB", Bad::TwoMiB,
+       "IOException 27: cannot open @: File too large (2097152 bytes; at most 1048576 are read)"},
+      {"TwoMBOfBrackets", Bad::TwoMBOfBrackets,
+       "IOException 27: cannot open @: File too large (2000000 bytes; at most 1048576 are read)"},
+      {"CapOfBrackets", Bad::CapOfBrackets, "JSONException 10: Illegal Value at position 1048576"},
       {"LinkToUnparsableFile", Bad::LinkToUnparsableFile, kMissingCommaError},
       {"MissingComma", Bad::MissingComma, kMissingCommaError},
       {"NoMembers", Bad::NoMembers, "KeyNotFoundException 0: JSONItem has no member \"ipaddress\""},
@@ -104,15 +106,21 @@ inline std::optional<std::string> Plant(Bad kind, const fs::path& path, const fs
       fs::create_directory(path);
       Write(path / "inside", "mine");
       return std::nullopt;
-    case Bad::SeventeenMiB: {
+    case Bad::TwoMiB: {
       // Good settings at its head: only the size can refuse it.
-      std::string text(17u << 20, ' ');
+      std::string text(2u << 20, ' ');
       text.replace(0, kGood.size(), kGood);
       Write(path, text);
       return text;
     }
-    case Bad::TwentyMBOfBrackets: {
-      std::string text(20000000, '[');
+    case Bad::TwoMBOfBrackets: {
+      std::string text(2000000, '[');
+      Write(path, text);
+      return text;
+    }
+    case Bad::CapOfBrackets: {
+      // As long as the read takes (1 MiB), and each byte a level deeper.
+      std::string text(1u << 20, '[');
       Write(path, text);
       return text;
     }
