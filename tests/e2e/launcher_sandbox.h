@@ -408,6 +408,47 @@ class Sandbox {
   fs::path root_;
 };
 
+// Live processes (zombies left out) with this sandbox's environment: the
+// launcher started here and whatever it started, which all carry the
+// sandbox's VELMOOR_RECORD. Processes of other users cannot be read and are
+// not listed; nor is this process.
+inline bool CarriesEnvironmentOf(pid_t pid, const Sandbox& box) {
+  const std::string marker = "VELMOOR_RECORD=" + box.record().string();
+  const std::string env = Slurp("/proc/" + std::to_string(pid) + "/environ");
+  for (std::size_t at = 0; at < env.size();) {
+    std::size_t end = env.find('\0', at);
+    if (end == std::string::npos) end = env.size();
+    if (env.compare(at, end - at, marker) == 0) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+inline std::vector<pid_t> ProcessesOf(const Sandbox& box) {
+  std::vector<pid_t> found;
+  if (DIR* dir = opendir("/proc")) {
+    while (dirent* e = readdir(dir)) {
+      pid_t pid = static_cast<pid_t>(std::atol(e->d_name));
+      if (pid <= 0 || pid == getpid()) continue;
+      if (auto st = ReadStat(pid); st && st->state != 'Z' && CarriesEnvironmentOf(pid, box))
+        found.push_back(pid);
+    }
+    closedir(dir);
+  }
+  return found;
+}
+
+// Kills what ProcessesOf lists, each through a pidfd taken before it is
+// looked at again, so a pid that another process took meanwhile is spared.
+inline void EndProcessesOf(const Sandbox& box) {
+  for (pid_t pid : ProcessesOf(box)) {
+    const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0) continue;
+    if (CarriesEnvironmentOf(pid, box)) syscall(SYS_pidfd_send_signal, fd, SIGKILL, nullptr, 0);
+    close(fd);
+  }
+}
+
 // Starts the program in the sandbox, its standard output and error to the
 // sandbox's files, or standard error to a descriptor when one is given.
 inline Child SpawnIn(const Sandbox& box, const std::string& program, const std::vector<std::string>& args,
