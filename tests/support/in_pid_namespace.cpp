@@ -78,7 +78,10 @@ int main(int argc, char** argv) {
 
   const pid_t init = fork();
   if (init < 0) return Unavailable("fork");
-  if (init > 0) return WaitFor(init);
+  // No exit handlers: this process's new children would go to a namespace
+  // whose first process is gone, so a handler that starts one (a leak
+  // checker's) would fail.
+  if (init > 0) _exit(WaitFor(init));
 
   // pid 1 of the new namespace.
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(Unavailable("private mounts"));
