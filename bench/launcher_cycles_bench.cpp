@@ -4,19 +4,19 @@
 // of this process, compared with before the first click.
 //
 // Each click waits for its effect (the fake running, then gone), as a user
-// would see it before clicking again. The stop command finds a `killall`
-// first on PATH that ends only this run's fakes: the real one would end every
-// velmoor on the machine, other test runs' included.
+// would see it before clicking again. The stop command finds the tests' fake
+// `killall` first on PATH (the sandbox puts it there), which ends only this
+// run's fakes: the real one would end every velmoor on the machine, other
+// test runs' included.
 //
 //   launcher_cycles_bench [cycles]        (default 1000)
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QTest>
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -64,14 +64,6 @@ int main(int argc, char** argv) {
 
   e2e::Sandbox box;
   box.WriteSettings(bench::SettingsAtTheFake(box, "No").Text());
-  e2e::Spit(box.bin() / "killall",
-            "#!/bin/sh\n"
-            "[ \"$1\" = velmoor ] || exit 1\n"
-            "for p in $(sed -n 's/^pid //p' \"$VELMOOR_RECORD\" 2>/dev/null); do\n"
-            "  [ \"$(cat /proc/$p/comm 2>/dev/null)\" = velmoor ] && kill \"$p\" 2>/dev/null\n"
-            "done\n"
-            "exit 0\n",
-            true);
   for (const std::string& entry : box.Environment()) {
     auto eq = entry.find('=');
     setenv(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str(), 1);

@@ -88,7 +88,8 @@ class SpawnSetup {
 };
 
 void Check(int rc, const char* what) {
-  if (rc != 0) throw IOException(std::string("cannot prepare the shell (") + what + "): " + ErrnoText(rc), rc);
+  if (rc != 0)
+    throw IOException(std::string("cannot prepare the shell (") + what + "): " + ErrnoText(rc), rc);
 }
 
 // Reads what the pipe holds now, at most `limit` bytes, and keeps of it what
@@ -181,8 +182,8 @@ Child SpawnShell(const std::string& command, bool captureStdout) {
   sigfillset(&all);
   Check(posix_spawnattr_setsigmask(&setup.attr, &none), "signal mask");
   Check(posix_spawnattr_setsigdefault(&setup.attr, &all), "signal dispositions");
-  Check(posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
-                                                  POSIX_SPAWN_SETSID),
+  Check(posix_spawnattr_setflags(&setup.attr,
+                                 POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID),
         "flags");
 
   char shellPath[] = "/bin/sh";
@@ -261,12 +262,16 @@ CapturedRun::CapturedRun(CapturedRun&& other) noexcept
 CapturedRun::~CapturedRun() { Drop(); }
 
 // Nobody wants the output any more. A shell that has ended is only reaped,
-// so a background job it left runs on as after a finished run.
+// so a background job it left runs on as after a finished run. The kernel is
+// asked too: the thread fallback's pipe says so only once its thread has run.
 void CapturedRun::Drop() noexcept {
   if (pid_ < 0) return;
   pollfd ended{exitFd_, POLLIN, 0};
   if (poll(&ended, 1, 0) != 1) {
-    SignalGroup(pid_, SIGKILL);
+    siginfo_t info{};
+    const bool shellEnded = waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                            info.si_pid == pid_;
+    if (!shellEnded) SignalGroup(pid_, SIGKILL);
     while (poll(&ended, 1, -1) < 0 && errno == EINTR) {
     }
   }

@@ -45,8 +45,8 @@ using CallbackEntry = void (*)(void*);
 using ExceptionHelper = Delegate<std::exception_ptr(CallbackEntry, void*)>;
 void RuntimeSetExceptionHelper(ExceptionHelper helper);
 
-// Raises RuntimeException with the text of ORVANDE_TEST_STARTUP_RAISES when
-// that is set: the end-to-end tests' one way to make start-up raise.
+// Runs the start-up hook when one is installed, and lets what it raises
+// pass on.
 void RuntimeInitExternalClasses();
 void InitPluginEntrypoints();
 void RuntimeRegisterAppObject(const std::shared_ptr<Application>& app);
@@ -62,6 +62,10 @@ void Dispatch(const std::function<void()>& handler);
 
 // Reports an exception the way an escaped handler's is reported.
 void ReportException(std::exception_ptr error);
+
+// For tests: a routine that RuntimeInitExternalClasses runs, so that a test
+// build can make start-up raise. The program installs none.
+void SetStartupHookForTests(std::function<void()> hook);
 
 // For tests: reports show their message box under the offscreen platform
 // too, as they do where a window system is present.

@@ -1,12 +1,13 @@
 // Start-up: the menu table, the shared bar, the drop type and its one
 // registration, and the exit status.
+#include "app/startup.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QTimer>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -18,7 +19,6 @@
 #include "app/app.h"
 #include "app/dropfiles.h"
 #include "app/main_menu_bar.h"
-#include "app/startup.h"
 #include "platform/runtime.h"
 #include "platform/shell.h"
 #include "support/fake_record.h"
@@ -219,7 +219,7 @@ TEST_F(ExitStatusTest, StartUpEndedByAnExceptionEndsTheQueryStartedAhead) {
         testsupport::PumpUntil([&] { return !testsupport::ReadFile(pidFile).empty(); });
         const pid_t group = std::atoi(testsupport::ReadFile(pidFile).c_str());
 
-        setenv("ORVANDE_TEST_STARTUP_RAISES", "start-up failed", 1);
+        SetStartupHookForTests([] { throw RuntimeException("start-up failed"); });
         Main();
         Dropfiles::pAny = nullptr;
         MainMenuBar::_implicitInstance = nullptr;

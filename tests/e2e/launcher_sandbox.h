@@ -1,7 +1,7 @@
 // Running the built launcher the way a user starts it, as a separate
 // process, inside a private sandbox: its own settings folder, a fake
-// `ifconfig` first on PATH, a record file for the fake server, and files for
-// its standard output and error. Shared by the end-to-end tests and the
+// `ifconfig` and the fake `killall` first on PATH, a record file for the
+// fake server, and files for its standard output and error. Shared by the end-to-end tests and the
 // benchmark programs, so it needs nothing but the C++ and POSIX libraries.
 //
 // Contract:
@@ -187,7 +187,7 @@ inline bool WaitingInLoop(pid_t pid) {
   if (!std::isdigit(static_cast<unsigned char>(s[0]))) return false;  // "running"
   long nr = std::atol(s.c_str());
   const long waits[] = {
-      SYS_ppoll, SYS_pselect6, SYS_epoll_pwait,
+      SYS_ppoll,        SYS_pselect6, SYS_epoll_pwait,
 #ifdef SYS_poll
       SYS_poll,
 #endif
@@ -235,7 +235,8 @@ inline pid_t Spawn(const SpawnRequest& request) {
   if (request.stdoutFd >= 0) {
     posix_spawn_file_actions_adddup2(&actions, request.stdoutFd, 1);
   } else {
-    posix_spawn_file_actions_addopen(&actions, 1, request.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, request.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
   }
   if (request.stderrFd >= 0) {
     posix_spawn_file_actions_adddup2(&actions, request.stderrFd, 2);
@@ -251,7 +252,8 @@ inline pid_t Spawn(const SpawnRequest& request) {
   env.push_back(nullptr);
 
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), request.env.empty() ? environ : env.data());
+  int rc =
+      posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), request.env.empty() ? environ : env.data());
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error("cannot start " + request.argv[0] + ": " + std::strerror(rc));
   return pid;
@@ -356,8 +358,9 @@ class Sandbox {
   // The fake ifconfig notes each run, then prints exactly this text.
   void SetIfconfig(const std::string& output) {
     Spit(root_ / "ifconfig.out", output);
-    Spit(bin() / "ifconfig", "#!/bin/sh\necho ran >> '" + ifconfigLog().string() + "'\ncat '" +
-                                 (root_ / "ifconfig.out").string() + "'\n",
+    Spit(bin() / "ifconfig",
+         "#!/bin/sh\necho ran >> '" + ifconfigLog().string() + "'\ncat '" +
+             (root_ / "ifconfig.out").string() + "'\n",
          true);
   }
 
@@ -374,11 +377,12 @@ class Sandbox {
 
   // The environment a user's launcher would have here; extra variables
   // (VELMOOR_FLOOD, say) are added on top. With withFakeIfconfig false the
-  // PATH is this process's own, so the real ifconfig answers.
+  // PATH is this process's own, so the real ifconfig answers. Either way the
+  // fake killall comes first, so a Stop ends only this sandbox's fakes.
   std::vector<std::string> Environment(std::map<std::string, std::string> extra = {},
                                        bool withFakeIfconfig = true) const {
     const char* path = std::getenv("PATH");
-    std::string p = path ? path : "/usr/bin:/bin";
+    std::string p = testsupport::PathWithFakeKillall(path ? path : "/usr/bin:/bin");
     std::map<std::string, std::string> env = {
         {"QT_QPA_PLATFORM", "offscreen"},
         {"XDG_CONFIG_HOME", config().string()},
@@ -403,6 +407,47 @@ class Sandbox {
   testsupport::TempDir dir_;
   fs::path root_;
 };
+
+// Live processes (zombies left out) with this sandbox's environment: the
+// launcher started here and whatever it started, which all carry the
+// sandbox's VELMOOR_RECORD. Processes of other users cannot be read and are
+// not listed; nor is this process.
+inline bool CarriesEnvironmentOf(pid_t pid, const Sandbox& box) {
+  const std::string marker = "VELMOOR_RECORD=" + box.record().string();
+  const std::string env = Slurp("/proc/" + std::to_string(pid) + "/environ");
+  for (std::size_t at = 0; at < env.size();) {
+    std::size_t end = env.find('\0', at);
+    if (end == std::string::npos) end = env.size();
+    if (env.compare(at, end - at, marker) == 0) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+inline std::vector<pid_t> ProcessesOf(const Sandbox& box) {
+  std::vector<pid_t> found;
+  if (DIR* dir = opendir("/proc")) {
+    while (dirent* e = readdir(dir)) {
+      pid_t pid = static_cast<pid_t>(std::atol(e->d_name));
+      if (pid <= 0 || pid == getpid()) continue;
+      if (auto st = ReadStat(pid); st && st->state != 'Z' && CarriesEnvironmentOf(pid, box))
+        found.push_back(pid);
+    }
+    closedir(dir);
+  }
+  return found;
+}
+
+// Kills what ProcessesOf lists, each through a pidfd taken before it is
+// looked at again, so a pid that another process took meanwhile is spared.
+inline void EndProcessesOf(const Sandbox& box) {
+  for (pid_t pid : ProcessesOf(box)) {
+    const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0) continue;
+    if (CarriesEnvironmentOf(pid, box)) syscall(SYS_pidfd_send_signal, fd, SIGKILL, nullptr, 0);
+    close(fd);
+  }
+}
 
 // Starts the program in the sandbox, its standard output and error to the
 // sandbox's files, or standard error to a descriptor when one is given.

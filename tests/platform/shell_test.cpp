@@ -1,8 +1,7 @@
 // Shell: what its children inherit, the synchronous default mode, mode 1's
 // events and reaping, and what outlives the shell and the launcher.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -308,7 +307,8 @@ TEST_F(ShellTest, DefaultModeKeepsTheFirstMebibyteOfAFloodInLittleMemory) {
 TEST_F(ShellTest, DefaultModeSurvivesMuchStandardErrorBeforeOutput) {
   const auto errFile = tmp_.path() / "stderr";
   auto shell = std::make_shared<Shell>();
-  testsupport::WithStderrTo(errFile, [&] { shell->Execute(Quoted(FakesDir() / "emit") + " 2 1048576; echo done"); });
+  testsupport::WithStderrTo(errFile,
+                            [&] { shell->Execute(Quoted(FakesDir() / "emit") + " 2 1048576; echo done"); });
   EXPECT_EQ(shell->Result(), "done\n");
   EXPECT_EQ(std::filesystem::file_size(errFile), 1048576u);
 }
@@ -544,9 +544,54 @@ TEST_P(LauncherEndTest, ServerRunsOnAndGoesOnWriting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ends, LauncherEndTest,
-                         testing::Values(LauncherEnd{"Quit", "quit", 0}, LauncherEnd{"Sigterm", "wait", SIGTERM},
+                         testing::Values(LauncherEnd{"Quit", "quit", 0},
+                                         LauncherEnd{"Sigterm", "wait", SIGTERM},
                                          LauncherEnd{"Sigint", "wait", SIGINT},
                                          LauncherEnd{"Sigkill", "wait", SIGKILL}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- the launcher's own signal state -------------------------------------------
+
+// SIGCHLD ignored is kept across exec, so a launcher may be started that way
+// (by a shell or service manager that ignores it). The kernel would then reap
+// its children by itself and every exit status would be lost; the runtime's
+// start-up sets SIGCHLD back to its default. fake_launcher starts as the
+// launcher does and reports the statuses its two kinds of runs saw.
+struct StartedWith {
+  const char* name;
+  bool sigchldIgnored;
+};
+void PrintTo(const StartedWith& c, std::ostream* os) { *os << c.name; }
+
+class LauncherSignalsTest : public ShellTest, public testing::WithParamInterface<StartedWith> {};
+
+TEST_P(LauncherSignalsTest, ExitStatusesOfItsCommandsAreSeen) {
+  const std::string path = (FakesDir() / "fake_launcher").string();
+  const std::string report = (tmp_.path() / "statuses").string();
+  std::vector<char*> argv = {const_cast<char*>(path.c_str()), const_cast<char*>("status"),
+                             const_cast<char*>("exit 3"), nullptr};
+  const bool ignored = GetParam().sigchldIgnored;
+  const pid_t launcher = fork();
+  ASSERT_GE(launcher, 0);
+  if (launcher == 0) {
+    const int out = open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || dup2(out, 1) < 0) _exit(126);
+    signal(SIGCHLD, ignored ? SIG_IGN : SIG_DFL);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  children_.push_back(launcher);
+  int status = 0;
+  ASSERT_EQ(waitpid(launcher, &status, 0), launcher);
+  children_.clear();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(testsupport::ReadFile(report), "captured 3\nwatched 3\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Launcher, LauncherSignalsTest,
+                         testing::Values(StartedWith{"SigchldDefault", false},
+                                         StartedWith{"SigchldIgnored", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // --- properties ---------------------------------------------------------------

@@ -4,15 +4,18 @@
 // Every test gets its own copy of the fake in a folder of its own and a
 // record file of its own, and TearDown ends whatever was recorded by pid:
 // "killall velmoor" is what the window runs, never what the tests rely on to
-// clean up.
+// clean up. The window's killall is the tests' fake, which ends only the
+// fakes in the test's record; the real one is run once, in a PID namespace
+// of its own where it cannot reach anything else.
+#include <fcntl.h>
 #include <gtest/gtest.h>
-
+#include <spawn.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QPushButton>
 #include <QTest>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -45,8 +48,9 @@ std::string JsonText(const std::string& s) {
 
 std::string SettingsText(const std::string& ip, const std::string& port, const std::string& server,
                          const std::string& share, const std::string& automount) {
-  return "{\"ipaddress\":" + JsonText(ip) + ",\"port\":" + JsonText(port) + ",\"velmoorFldr\":" +
-         JsonText(server) + ",\"ShareDir\":" + JsonText(share) + ",\"Automount\":" + JsonText(automount) + "}";
+  return "{\"ipaddress\":" + JsonText(ip) + ",\"port\":" + JsonText(port) +
+         ",\"velmoorFldr\":" + JsonText(server) + ",\"ShareDir\":" + JsonText(share) +
+         ",\"Automount\":" + JsonText(automount) + "}";
 }
 
 // True once the process is gone from the system: ended and reaped by its
@@ -78,6 +82,10 @@ class StartStopTest : public WindowFixture {
   void TearDown() override {
     // Every fake that anything started ends here, pass or fail.
     testsupport::KillRecorded(record_);
+    if (bystander_ > 0) {
+      kill(bystander_, SIGKILL);
+      waitpid(bystander_, nullptr, 0);
+    }
     // A stop command still going would end the next test's server.
     EXPECT_TRUE(testsupport::PumpUntil([] { return LiveChildren().empty(); }, 5s));
     unsetenv("VELMOOR_RECORD");
@@ -109,11 +117,26 @@ class StartStopTest : public WindowFixture {
   // Long enough for a command that was started to have run the fake.
   void Settle() { testsupport::Pump(400ms); }
 
+  // A velmoor that the window did not start, as a user's own server would
+  // be; it records itself elsewhere, and TearDown ends it.
+  testsupport::FakeRecord StartBystander() {
+    const fs::path record = cwd_.path() / "bystander.record";
+    const std::string program = (testsupport::FakesDir() / "velmoor").string();
+    const std::string recordVariable = "VELMOOR_RECORD=" + record.string();
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    char* envp[] = {const_cast<char*>(recordVariable.c_str()), nullptr};
+    EXPECT_EQ(posix_spawn(&bystander_, program.c_str(), nullptr, nullptr, argv, envp), 0);
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !testsupport::ReadFakeRecords(record).empty(); }));
+    const auto records = testsupport::ReadFakeRecords(record);
+    return records.empty() ? testsupport::FakeRecord{} : records[0];
+  }
+
   testsupport::TempDir cwd_;
   testsupport::TempDir server_;
   testsupport::TempDir share_;
   fs::path record_ = cwd_.path() / "velmoor.record";
   fs::path oldCwd_;
+  pid_t bystander_ = -1;
 };
 
 // --- Start, then Stop ---------------------------------------------------------
@@ -123,6 +146,8 @@ TEST_F(StartStopTest, StartSavesAndRunsTheServerStopEndsItByName) {
   const fs::path share = share_.path() / "My Games";
   fs::create_directories(share);
   const std::string dropped = share_.str() + "/My\\ Games";
+  const testsupport::FakeRecord bystander = StartBystander();
+  ASSERT_TRUE(testsupport::StillRunning(bystander));
   MainWindow& w = OpenWithServer();
   w.IPAddress()->SetText("192.168.1.20");
   w.ShareDir()->SetText(dropped);
@@ -142,12 +167,15 @@ TEST_F(StartStopTest, StartSavesAndRunsTheServerStopEndsItByName) {
   Click();
   EXPECT_EQ(MainWindowProbe::ThreadString(w), "killall velmoor");
   EXPECT_EQ(Caption(), "Start");
-  EXPECT_TRUE(testsupport::PumpUntil([&] { return Gone(fake); })) << "the fake still runs or was never reaped";
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return Gone(fake); }))
+      << "the fake still runs or was never reaped";
   EXPECT_TRUE(testsupport::PumpUntil([] { return testsupport::OwnZombies().empty(); }));
   EXPECT_EQ(testsupport::ReadFile(SettingsFile()), saved);
-  // The Stop started no second server.
+  // The Stop started no second server, and ended nothing the test's window
+  // had not started.
   Settle();
   EXPECT_EQ(Records().size(), 1u);
+  EXPECT_TRUE(testsupport::StillRunning(bystander)) << "the stop command ended a velmoor it did not start";
 }
 
 TEST_F(StartStopTest, ServerOutlivesTheWindowAndIsStillReapedWhenItEnds) {
@@ -229,16 +257,17 @@ TEST_P(StartCommand, IsThePiecesJoinedAsTheyStand) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StartCommand,
-    ::testing::Values(
-        CommandCase{"EmptyPort", "@", "", "/srv/share", "@/velmoor -p  /srv/share",
-                    std::vector<std::string>{"-p", "/srv/share"}},
-        CommandCase{"EmptyServerFolder", "", "38008", "/srv/share", "/velmoor -p 38008 /srv/share", std::nullopt},
-        CommandCase{"EmptyShareFolder", "@", "38008", "", "@/velmoor -p 38008 ",
-                    std::vector<std::string>{"-p", "38008"}},
-        CommandCase{"TypedBlanksSplitTheWords", "@", "38008", "/srv/My Games", "@/velmoor -p 38008 /srv/My Games",
-                    std::vector<std::string>{"-p", "38008", "/srv/My", "Games"}},
-        CommandCase{"PortIsText", "@", "0x1f ", "/srv", "@/velmoor -p 0x1f  /srv",
-                    std::vector<std::string>{"-p", "0x1f", "/srv"}}),
+    ::testing::Values(CommandCase{"EmptyPort", "@", "", "/srv/share", "@/velmoor -p  /srv/share",
+                                  std::vector<std::string>{"-p", "/srv/share"}},
+                      CommandCase{"EmptyServerFolder", "", "38008", "/srv/share",
+                                  "/velmoor -p 38008 /srv/share", std::nullopt},
+                      CommandCase{"EmptyShareFolder", "@", "38008", "", "@/velmoor -p 38008 ",
+                                  std::vector<std::string>{"-p", "38008"}},
+                      CommandCase{"TypedBlanksSplitTheWords", "@", "38008", "/srv/My Games",
+                                  "@/velmoor -p 38008 /srv/My Games",
+                                  std::vector<std::string>{"-p", "38008", "/srv/My", "Games"}},
+                      CommandCase{"PortIsText", "@", "0x1f ", "/srv", "@/velmoor -p 0x1f  /srv",
+                                  std::vector<std::string>{"-p", "0x1f", "/srv"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- Clicks that start nothing ------------------------------------------------
@@ -256,7 +285,8 @@ TEST_P(OtherCaption, DoesNothing) {
   EXPECT_TRUE(Records().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Captions, OtherCaption, ::testing::Values("start", "STOP", "Start ", " Stop", "", "Stopped"),
+INSTANTIATE_TEST_SUITE_P(Captions, OtherCaption,
+                         ::testing::Values("start", "STOP", "Start ", " Stop", "", "Stopped"),
                          [](const auto& info) { return "Caption" + std::to_string(info.index); });
 
 // Root passes every permission test, so the folder is made unwritable by
@@ -323,6 +353,64 @@ TEST_F(StartStopTest, FailingSaveStartsNothingAndKeepsStartAndThePreviousFile) {
   EXPECT_EQ(testsupport::ReadFile(SettingsFile()),
             SettingsText("10.0.0.1", "7000", Server().string(), "/srv/old", "No"));
   AwaitLaunch();
+}
+
+// --- The real killall ----------------------------------------------------------
+
+// The stop command as the window runs it, with the real killall, where it can
+// reach nothing but what the test started: a PID namespace of its own with
+// its own /proc, where the one velmoor is the fake started inside. The
+// namespace's first process ends everything left in it when it goes.
+TEST(RealKillallTest, StopCommandEndsTheVelmoorOfAPidNamespaceOfItsOwn) {
+  testsupport::TempDir tmp;
+  const fs::path record = tmp.path() / "velmoor.record";
+  const fs::path out = tmp.path() / "out";
+  const fs::path err = tmp.path() / "err";
+  const std::string fake = testsupport::FakeKillallDir().string();
+  const std::string path =
+      testsupport::PathWithoutFakeKillall(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
+  const std::string script =
+      "command -v killall || exit 3\n"
+      "VELMOOR_RECORD='" +
+      record.string() + "' '" + (testsupport::FakesDir() / "velmoor").string() +
+      "' -p 38008 /Games &\n"
+      "server=$!\n"
+      "i=0; until grep -qx end '" +
+      record.string() +
+      "' 2>/dev/null; do\n"
+      "  i=$((i + 1)); [ $i -le 1000 ] || exit 4; sleep 0.01\n"
+      "done\n"
+      "(sleep 20; kill -KILL $server) &\n"
+      "killall velmoor; echo \"killall $?\"\n"
+      "wait $server; echo \"server $?\"\n";
+
+  const std::string helper = (testsupport::FakesDir() / "in_pid_namespace").string();
+  const std::string pathVariable = "PATH=" + path;
+  char* argv[] = {const_cast<char*>(helper.c_str()), const_cast<char*>("/bin/sh"), const_cast<char*>("-c"),
+                  const_cast<char*>(script.c_str()), nullptr};
+  char* envp[] = {const_cast<char*>(pathVariable.c_str()), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, helper.c_str(), &actions, nullptr, argv, envp);
+  posix_spawn_file_actions_destroy(&actions);
+  ASSERT_EQ(rc, 0) << std::strerror(rc);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  const std::string errors = testsupport::ReadFile(err);
+  if (WEXITSTATUS(status) == 125) GTEST_SKIP() << "no PID namespace of its own can be made here: " << errors;
+  if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "no killall on this machine's PATH: " << path;
+  ASSERT_EQ(WEXITSTATUS(status), 0) << errors;
+
+  const std::string output = testsupport::ReadFile(out);
+  const std::string killall = output.substr(0, output.find('\n'));
+  EXPECT_EQ(killall.rfind(fake, 0), std::string::npos) << "the fake killall ran: " << killall;
+  // killall found it and sent SIGTERM: the shell reports 128 + 15.
+  EXPECT_EQ(output.substr(killall.size() + 1), "killall 0\nserver 143\n") << errors;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
-// Every test binary starts here: offscreen Qt, and a private settings folder
-// so that no test ever touches the real home folder.
+// Every test binary starts here: offscreen Qt, a private settings folder so
+// that no test ever touches the real home folder, and the fake killall first
+// on PATH, so that no stop command a test makes ends a process it did not
+// start.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,6 +9,7 @@
 #include <string>
 
 #include "platform/runtime.h"
+#include "support/test_support.h"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -14,6 +17,8 @@ int main(int argc, char** argv) {
   if (!mkdtemp(home.data())) return 2;
   setenv("XDG_CONFIG_HOME", home.c_str(), 1);
   setenv("HOME", home.c_str(), 1);
+  const char* path = std::getenv("PATH");
+  setenv("PATH", testsupport::PathWithFakeKillall(path ? path : "/usr/bin:/bin").c_str(), 1);
 
   testing::InitGoogleTest(&argc, argv);
   RuntimeInit();

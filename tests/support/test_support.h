@@ -3,8 +3,8 @@
 #pragma once
 
 #include <chrono>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -28,8 +28,8 @@ class TempDir {
       std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                    std::filesystem::perm_options::add, ec);
     }
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ec);
     std::filesystem::remove_all(path_, ec);
   }
   TempDir(const TempDir&) = delete;
@@ -46,6 +46,32 @@ void WriteFile(const std::filesystem::path& p, const std::string& content, bool 
 
 // The folder that holds the fake programs the build made (velmoor, ...).
 std::filesystem::path FakesDir();
+
+// The folder that holds the fake killall and nothing else. Every test process
+// has it first on PATH, and so has every launcher a sandbox starts: the stop
+// command then ends the fakes that test recorded, never a process of the
+// same name that the test did not start.
+inline std::filesystem::path FakeKillallDir() { return ORVANDE_FAKE_KILLALL_DIR; }
+
+// The search path without that folder, so that the real killall answers.
+inline std::string PathWithoutFakeKillall(const std::string& path) {
+  const std::string fake = FakeKillallDir().string();
+  std::string kept;
+  for (std::size_t start = 0; start <= path.size();) {
+    std::size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string entry = path.substr(start, end - start);
+    if (!entry.empty() && entry != fake) kept += (kept.empty() ? "" : ":") + entry;
+    start = end + 1;
+  }
+  return kept;
+}
+
+// The search path with that folder first, and in no other place.
+inline std::string PathWithFakeKillall(const std::string& path) {
+  const std::string rest = PathWithoutFakeKillall(path);
+  return FakeKillallDir().string() + (rest.empty() ? "" : ":" + rest);
+}
 
 // Runs the event loop until the condition holds or the time is up; gives the
 // condition's last value.

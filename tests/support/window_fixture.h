@@ -1,13 +1,13 @@
-// A launcher window as a user meets it, offscreen: a fake ifconfig first on
-// PATH, the private settings folder of the test process, and helpers to read
-// controls and the settings file.
+// A launcher window as a user meets it, offscreen: a fake ifconfig and the
+// fake killall first on PATH (a Stop ends only the fakes recorded in the
+// test's VELMOOR_RECORD), the private settings folder of the test process,
+// and helpers to read controls and the settings file.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QWidget>
-
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -24,7 +24,7 @@ class WindowFixture : public ::testing::Test {
     SetIfconfigOutput("");
     const char* path = std::getenv("PATH");
     oldPath_ = path ? path : "";
-    setenv("PATH", (bin_->str() + ":" + oldPath_).c_str(), 1);
+    setenv("PATH", (bin_->str() + ":" + testsupport::PathWithFakeKillall(oldPath_)).c_str(), 1);
     // Every test starts on a first launch: no settings folder.
     std::error_code ignored;
     std::filesystem::remove_all(SettingsFolder(), ignored);

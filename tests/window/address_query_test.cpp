@@ -230,8 +230,9 @@ class AddressQueryTest : public WindowFixture {
  protected:
   void SetUp() override {
     WindowFixture::SetUp();
-    // No fake first on PATH: the user's own PATH.
-    setenv("PATH", kUserPath, 1);
+    // No fake ifconfig on PATH: the user's own PATH, after the folder of
+    // the fake killall, which holds nothing else.
+    setenv("PATH", testsupport::PathWithFakeKillall(kUserPath).c_str(), 1);
   }
 
   std::string Shown() { return Widget<QLineEdit>("IPAddress")->text().toStdString(); }
@@ -369,7 +370,7 @@ TEST_P(FakeTools, OpeningShowsTheFirstAddressThatCounts) {
     // Last on PATH still comes before sbin, and no real ifconfig precedes it;
     // ip is never asked where there is an ifconfig.
     std::printf("note: %s; the fake ifconfig is last on PATH instead of in sbin\n", why.c_str());
-    setenv("PATH", (std::string(kUserPath) + ":" + sbin_.str()).c_str(), 1);
+    setenv("PATH", testsupport::PathWithFakeKillall(std::string(kUserPath) + ":" + sbin_.str()).c_str(), 1);
     why.clear();
   }
   if (!why.empty()) GTEST_SKIP() << "fake tools cannot be put where the real ones live: " << why;
