@@ -74,6 +74,9 @@ void RectControl::Constructor() {
   }
   impl_->widget = widget;
   LeaveDropsToWindow(widget);
+  // Placed before it is shown: Qt sizes a shown widget that was never placed
+  // to fit its text, which measures the text for nothing.
+  widget->setGeometry(IntOf("Left", 0), IntOf("Top", 0), IntOf("Width", 80), IntOf("Height", 22));
   widget->show();
   // Everything set before the widget existed applies now.
   if (const PropertyValue* v = PropertyValueOf("Name")) SetProperty("Name", *v);
