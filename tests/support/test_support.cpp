@@ -1,36 +1,14 @@
 #include "support/test_support.h"
 
-#include <QCoreApplication>
-#include <QThread>
-
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QThread>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace testsupport {
-
-std::string ReadFile(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const std::filesystem::path& p, const std::string& content, bool executable) {
-  {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << content;
-  }
-  if (executable) {
-    std::filesystem::permissions(p, std::filesystem::perms::owner_all |
-                                        std::filesystem::perms::group_read |
-                                        std::filesystem::perms::group_exec);
-  }
-}
 
 std::filesystem::path FakesDir() {
   if (const char* e = std::getenv("ORVANDE_FAKES")) return e;

@@ -2,9 +2,14 @@
 // writes, and waiting on the event loop.
 #pragma once
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -41,8 +46,38 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-std::string ReadFile(const std::filesystem::path& p);
-void WriteFile(const std::filesystem::path& p, const std::string& content, bool executable = false);
+// The whole file, or what could be read of it; empty when it cannot be
+// opened. Plain read(2): a /proc file of a process that is just ending fails
+// with ESRCH, which a file stream would report as an exception. Defined here,
+// as the rest of this header that needs no toolkit, so that the end-to-end
+// tests and the benchmarks can use it unlinked.
+inline std::string ReadFile(const std::filesystem::path& p) {
+  std::string out;
+  const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return out;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return out;
+}
+
+// Writes the file afresh; executable makes it a program its owner and group
+// may run.
+inline void WriteFile(const std::filesystem::path& p, const std::string& content, bool executable = false) {
+  {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+  if (executable) {
+    std::filesystem::permissions(p, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                        std::filesystem::perms::group_exec);
+  }
+}
 
 // The folder that holds the fake programs the build made (velmoor, ...).
 std::filesystem::path FakesDir();
