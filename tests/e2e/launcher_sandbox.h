@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "support/fake_record.h"
+#include "support/settings_text.h"
 #include "support/test_support.h"
 
 extern char** environ;
@@ -53,17 +54,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// The settings text as the launcher writes it: names and values escaped the
-// way the settings file stores them (backslash, double quote, slash).
-inline std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '\\' || c == '"' || c == '/') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
 struct Settings {
   std::string ipaddress = "10.1.2.3";
   std::string port = "40123";
@@ -71,10 +61,9 @@ struct Settings {
   std::string ShareDir;
   std::string Automount = "No";
 
+  // The text the launcher saves for them.
   std::string Text() const {
-    return "{\"ipaddress\":" + JsonString(ipaddress) + ",\"port\":" + JsonString(port) +
-           ",\"velmoorFldr\":" + JsonString(velmoorFldr) + ",\"ShareDir\":" + JsonString(ShareDir) +
-           ",\"Automount\":" + JsonString(Automount) + "}";
+    return testsupport::SettingsText(ipaddress, port, velmoorFldr, ShareDir, Automount);
   }
 };
 

@@ -27,6 +27,7 @@
 
 #include "support/fake_record.h"
 #include "support/posix_support.h"
+#include "support/settings_text.h"
 #include "support/window_fixture.h"
 
 namespace fs = std::filesystem;
@@ -35,23 +36,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A JSON string as the settings file holds it: backslash, quote and slash
-// each written with a backslash before it.
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '\\' || c == '"' || c == '/') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-std::string SettingsText(const std::string& ip, const std::string& port, const std::string& server,
-                         const std::string& share, const std::string& automount) {
-  return "{\"ipaddress\":" + JsonText(ip) + ",\"port\":" + JsonText(port) +
-         ",\"velmoorFldr\":" + JsonText(server) + ",\"ShareDir\":" + JsonText(share) +
-         ",\"Automount\":" + JsonText(automount) + "}";
-}
+using testsupport::SettingsText;
 
 // True once the process is gone from the system: ended and reaped by its
 // parent. A zombie still counts as there.

@@ -22,6 +22,7 @@
 #include "platform/runtime.h"
 #include "support/hostile_settings.h"
 #include "support/posix_support.h"
+#include "support/settings_text.h"
 #include "support/window_fixture.h"
 #include "window/design_data.h"
 
@@ -104,13 +105,7 @@ class HostileSettingsTest : public WindowFixture {
 
   // The settings the window saves when nothing was loaded or typed.
   std::string DefaultsSaved() const {
-    std::string folder;
-    for (char c : server_.str()) {
-      if (c == '/') folder += '\\';
-      folder += c;
-    }
-    return R"({"ipaddress":"127.0.0.1","port":"38008","velmoorFldr":")" + folder +
-           R"(","ShareDir":"\/Games","Automount":"No"})";
+    return testsupport::SettingsText("127.0.0.1", "38008", server_.str(), "/Games", "No");
   }
 
   testsupport::TempDir server_;
