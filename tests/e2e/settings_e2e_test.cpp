@@ -234,8 +234,7 @@ void LaunchWithoutHome(e2e::Child& launcher, const e2e::Sandbox& box, const std:
   const int err = open(box.err().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ASSERT_GE(out, 0);
   ASSERT_GE(err, 0);
-  pid_t pid = fork();
-  if (pid == 0) {
+  const pid_t pid = testsupport::ForkChild([&] {
     if (dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     int in = open("/dev/null", O_RDONLY);
     if (in < 0 || dup2(in, 0) < 0) _exit(126);
@@ -249,10 +248,10 @@ void LaunchWithoutHome(e2e::Child& launcher, const e2e::Sandbox& box, const std:
         _exit(124);
       }
     }
-    if (asNobody && !BecomeNobody()) _exit(125);
+    if (asNobody && !BecomeNobody()) _exit(testsupport::kCannotBecomeNobody);
     execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
+    return 127;
+  });
   close(out);
   close(err);
   ASSERT_GT(pid, 0);

@@ -274,25 +274,6 @@ INSTANTIATE_TEST_SUITE_P(Captions, OtherCaption,
                          ::testing::Values("start", "STOP", "Start ", " Stop", "", "Stopped"),
                          [](const auto& info) { return "Caption" + std::to_string(info.index); });
 
-// Root passes every permission test, so the folder is made unwritable by
-// running the click with the effective user of nobody; the guard gives root
-// back whatever happens.
-class AsNobody {
- public:
-  AsNobody() : ok_(geteuid() != 0 || seteuid(testsupport::kNobody) == 0) {}
-  ~AsNobody() {
-    if (geteuid() != getuid()) {
-      EXPECT_EQ(seteuid(getuid()), 0);
-    }
-  }
-  AsNobody(const AsNobody&) = delete;
-  AsNobody& operator=(const AsNobody&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_;
-};
-
 TEST_F(StartStopTest, FailingSaveStartsNothingAndKeepsStartAndThePreviousFile) {
   const std::string previous = SettingsText("10.0.0.1", "9000", Server().string(), "/srv/old", "No");
   WriteSettings(previous);
@@ -309,10 +290,12 @@ TEST_F(StartStopTest, FailingSaveStartsNothingAndKeepsStartAndThePreviousFile) {
   fs::permissions(Server(), reach);
   fs::permissions(cwd_.path(), fs::perms::all);
 
+  // Root passes every permission test, so the folder is made unwritable by
+  // running the click with the effective user of nobody.
   bool dropped = false;
   testing::internal::CaptureStderr();
   {
-    AsNobody nobody;
+    testsupport::AsNobody nobody;
     dropped = nobody.ok();
     if (dropped) Click();
   }

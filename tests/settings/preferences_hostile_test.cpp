@@ -245,15 +245,12 @@ TEST_F(HostileSettingsTest, AFileThatCannotBeReadIsKeptAtTheNextSave) {
   MainWindow& w = Open(false);
   bool raised = false;
   {
-    const bool dropped = ::geteuid() != 0 || ::seteuid(testsupport::kNobody) == 0;
-    ASSERT_TRUE(dropped) << "could not take the user nobody";
+    testsupport::AsNobody nobody;
+    ASSERT_TRUE(nobody.ok()) << "could not take the user nobody";
     try {
       MainWindowProbe::LoadPreferences(w);
     } catch (const IOException& e) {
       raised = e.ErrorNumber == EACCES && e.Context.find("it is kept") != std::string::npos;
-    }
-    if (::geteuid() != ::getuid()) {
-      ASSERT_EQ(::seteuid(::getuid()), 0);
     }
   }
   EXPECT_TRUE(raised);
@@ -394,14 +391,11 @@ TEST_F(HostileSettingsTest, AnApplicationDataFolderThatCannotBeMadeFailsStartByN
   w.velmoor()->SetText(server_.str());
   std::string errors;
   {
-    const bool dropped = ::geteuid() != 0 || ::seteuid(testsupport::kNobody) == 0;
-    ASSERT_TRUE(dropped) << "could not take the user nobody";
+    testsupport::AsNobody nobody;
+    ASSERT_TRUE(nobody.ok()) << "could not take the user nobody";
     testing::internal::CaptureStderr();
     w.PushButton1()->RaiseAction();
     errors = testing::internal::GetCapturedStderr();
-    if (::geteuid() != ::getuid()) {
-      ASSERT_EQ(::seteuid(::getuid()), 0);
-    }
   }
   EXPECT_EQ(errors, "orvande: unhandled IOException 13: cannot make folder " + root +
                         "/locked/xdg: Permission denied (settings file " + root +
