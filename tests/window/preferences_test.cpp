@@ -2,16 +2,18 @@
 // opening reads back, what Reset removes, and that a failed save loses
 // nothing.
 #include <gtest/gtest.h>
+
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <QPushButton>
-#include <QTest>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <QPushButton>
+#include <QTest>
 
 #include "support/posix_support.h"
 #include "support/window_fixture.h"
