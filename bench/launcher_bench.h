@@ -152,7 +152,7 @@ inline long long ContextSwitches(pid_t pid) {
   std::error_code ec;
   for (auto it = e2e::fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec);
        !ec && it != e2e::fs::directory_iterator(); it.increment(ec)) {
-    std::istringstream in(e2e::Slurp(it->path() / "status"));
+    std::istringstream in(testsupport::ReadFile(it->path() / "status"));
     std::string line;
     while (std::getline(in, line)) {
       if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {

@@ -40,26 +40,6 @@ class ScopedUmask {
   mode_t old_;
 };
 
-// Runs body in a forked child, as user nobody when this is root, and gives
-// the child's exit code: what body returned, 10 when nobody could not be
-// taken, 127 when body threw.
-void ExitCodeInChild(const std::function<int()>& body, int& code) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::geteuid() == 0 && !testsupport::BecomeNobody()) ::_exit(10);
-    // Nothing may leave the child but its exit.
-    try {
-      ::_exit(body());
-    } catch (...) {
-      ::_exit(127);
-    }
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  code = WEXITSTATUS(status);
-}
-
 // "@" at the start of a text stands for the test's temporary folder.
 std::string Expand(const std::string& text, const TempDir& dir) {
   return !text.empty() && text[0] == '@' ? dir.str() + text.substr(1) : text;
@@ -255,28 +235,26 @@ TEST_P(ApplicationDataPasswd, FallsBackToThePasswordDatabasesHome) {
   if (::geteuid() == 0) {
     ASSERT_EQ(::chown((dir.path() / "result").c_str(), kNobody, kNobody), 0);
   }
-  int code = -1;
-  ASSERT_NO_FATAL_FAILURE(ExitCodeInChild(
-      [&] {
-        struct passwd* entry = ::getpwuid(::getuid());
-        if (!entry || !entry->pw_dir || entry->pw_dir[0] != '/') return 77;
-        const std::string expected = std::string(entry->pw_dir) + (entry->pw_dir[1] ? "/" : "") + ".config";
-        struct stat st;
-        const bool existed = ::stat(expected.c_str(), &st) == 0;
-        // Could this make a folder in a real home?
-        if (!existed && ::access(entry->pw_dir, W_OK) == 0) return 78;
-        // Relative values are taken from a folder where nothing may be made.
-        if (::chdir(dir.str().c_str()) != 0) return 11;
-        ScopedEnv xdg("XDG_CONFIG_HOME", c.xdg);
-        ScopedEnv home("HOME", c.home);
-        auto folder = SpecialFolder::ApplicationData();
-        std::string out =
-            folder ? folder->NativePath() + "|" + (folder->IsFolder() ? "folder" : "none") : "nil";
-        out += "|" + expected + "|" + (existed ? "folder" : "none");
-        WriteFile(dir.path() / "result", out);
-        return 0;
-      },
-      code));
+  // In a child as user nobody: nothing leaves it but its exit code.
+  const auto inChild = [&] {
+    struct passwd* entry = ::getpwuid(::getuid());
+    if (!entry || !entry->pw_dir || entry->pw_dir[0] != '/') return 77;
+    const std::string expected = std::string(entry->pw_dir) + (entry->pw_dir[1] ? "/" : "") + ".config";
+    struct stat st;
+    const bool existed = ::stat(expected.c_str(), &st) == 0;
+    // Could this make a folder in a real home?
+    if (!existed && ::access(entry->pw_dir, W_OK) == 0) return 78;
+    // Relative values are taken from a folder where nothing may be made.
+    if (::chdir(dir.str().c_str()) != 0) return 11;
+    ScopedEnv xdg("XDG_CONFIG_HOME", c.xdg);
+    ScopedEnv home("HOME", c.home);
+    auto folder = SpecialFolder::ApplicationData();
+    std::string out = folder ? folder->NativePath() + "|" + (folder->IsFolder() ? "folder" : "none") : "nil";
+    out += "|" + expected + "|" + (existed ? "folder" : "none");
+    WriteFile(dir.path() / "result", out);
+    return 0;
+  };
+  const int code = testsupport::RunInChild(inChild, true).code;
   if (code == 77) GTEST_SKIP() << "this user has no home folder in the password database";
   if (code == 78) {
     GTEST_SKIP() << "the password database's home has no .config and could be written in: not touched";
@@ -444,25 +422,23 @@ TEST(FolderItemRequireFolder, ReportsTheApplicationDataFolderThatCouldNotBeMade)
   fs::permissions(dir.path() / "locked", static_cast<fs::perms>(0555));
   const std::string xdgPath = dir.str() + "/locked/xdg";
   // Root passes every permission check: the making runs as user nobody.
-  int code = -1;
-  ASSERT_NO_FATAL_FAILURE(ExitCodeInChild(
-      [&] {
-        ScopedEnv xdg("XDG_CONFIG_HOME", xdgPath);
-        auto folder = SpecialFolder::ApplicationData();
-        if (!folder) return 11;
-        folder->CreateAsFolderWithParents();
-        if (folder->LastErrorCode() != EACCES) return 14;
-        try {
-          folder->RequireFolder();
-        } catch (const IOException& e) {
-          return e.Message == "cannot make folder " + xdgPath + ": Permission denied" &&
-                         e.ErrorNumber == EACCES
-                     ? 0
-                     : 12;
-        }
-        return 13;
-      },
-      code));
+  // In a child as user nobody: nothing leaves it but its exit code.
+  const auto inChild = [&] {
+    ScopedEnv xdg("XDG_CONFIG_HOME", xdgPath);
+    auto folder = SpecialFolder::ApplicationData();
+    if (!folder) return 11;
+    folder->CreateAsFolderWithParents();
+    if (folder->LastErrorCode() != EACCES) return 14;
+    try {
+      folder->RequireFolder();
+    } catch (const IOException& e) {
+      return e.Message == "cannot make folder " + xdgPath + ": Permission denied" && e.ErrorNumber == EACCES
+                 ? 0
+                 : 12;
+    }
+    return 13;
+  };
+  const int code = testsupport::RunInChild(inChild, true).code;
   EXPECT_EQ(code, 0);
   EXPECT_FALSE(fs::exists(xdgPath));
 }
@@ -606,21 +582,20 @@ TEST(FolderItemSetAside, AFolderThatCannotBeWrittenRaisesAndLeavesTheFile) {
   fs::permissions(dir.path(), static_cast<fs::perms>(0755));
   fs::permissions(folder, static_cast<fs::perms>(0555));
   const std::string path = (folder / "ORVANDE.json").string();
-  int code = -1;
-  ASSERT_NO_FATAL_FAILURE(ExitCodeInChild(
-      [&] {
-        FolderItem item(path);
-        try {
-          item.SetAside("unreadable");
-        } catch (const IOException& e) {
-          return e.ErrorNumber == EACCES && item.LastErrorCode() == EACCES &&
-                         e.Message == "cannot set aside " + path + ": Permission denied"
-                     ? 0
-                     : 12;
-        }
-        return 13;
-      },
-      code));
+  // In a child as user nobody: nothing leaves it but its exit code.
+  const auto inChild = [&] {
+    FolderItem item(path);
+    try {
+      item.SetAside("unreadable");
+    } catch (const IOException& e) {
+      return e.ErrorNumber == EACCES && item.LastErrorCode() == EACCES &&
+                     e.Message == "cannot set aside " + path + ": Permission denied"
+                 ? 0
+                 : 12;
+    }
+    return 13;
+  };
+  const int code = testsupport::RunInChild(inChild, true).code;
   EXPECT_EQ(code, 0);
   EXPECT_EQ(ReadFile(folder / "ORVANDE.json"), "x");
   EXPECT_EQ(EntriesStartingWith(folder, ""), std::vector<std::string>{"ORVANDE.json"});

@@ -18,6 +18,7 @@
 #include "platform/process_posix.h"
 #include "support/fake_record.h"
 #include "support/open_descriptors.h"
+#include "support/pump.h"
 #include "support/test_support.h"
 
 using namespace std::chrono_literals;

@@ -149,52 +149,6 @@ std::string Describe(const IOException& e, const FolderItem& item) {
          e.Message;
 }
 
-// Runs body in a forked child, as user nobody when unprivileged is set and
-// this process is root, and gives what the body returned. The child always
-// ends before this returns.
-struct ChildResult {
-  bool skipped = false;
-  std::string output;
-};
-
-ChildResult RunInChild(const std::function<std::string()>& body, bool unprivileged) {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return {false, "pipe failed"};
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(fds[0]);
-    std::string out;
-    if (unprivileged && ::geteuid() == 0 && !testsupport::BecomeNobody()) {
-      ::_exit(77);
-    }
-    try {
-      out = body();
-    } catch (const RuntimeException& e) {
-      out = "unexpected " + DescribeException(e);
-    } catch (...) {
-      out = "unexpected exception";
-    }
-    if (::write(fds[1], out.data(), out.size()) < 0) ::_exit(3);
-    ::_exit(0);
-  }
-  ::close(fds[1]);
-  ChildResult result;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
-    if (n > 0) result.output.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fds[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  result.skipped = WIFEXITED(status) && WEXITSTATUS(status) == 77;
-  if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && !result.skipped)) {
-    result.output += " [child status " + std::to_string(status) + "]";
-  }
-  return result;
-}
-
 // A settings folder with a file in it.
 class TextStream : public testing::Test {
  protected:
@@ -401,7 +355,7 @@ TEST_P(TextStreamPermission, DeniedCreateLeavesThePreviousFileUntouched) {
   }
   fs::permissions(folder, static_cast<fs::perms>(c.folderMode));
 
-  ChildResult result = RunInChild(
+  testsupport::ChildRun result = testsupport::RunInChild(
       [this] {
         try {
           auto out = TextOutputStream::Create(item);
@@ -442,7 +396,7 @@ class TextStreamPartWrite : public TextStream, public testing::WithParamInterfac
 TEST_P(TextStreamPartWrite, LeavesThePreviousFileByteForByte) {
   const bool closeAfterFailure = GetParam();
   WritePrevious();
-  ChildResult result = RunInChild(
+  testsupport::ChildRun result = testsupport::RunInChild(
       [this, closeAfterFailure] {
         ::signal(SIGXFSZ, SIG_IGN);
         struct rlimit limit = {4096, 4096};
@@ -522,7 +476,7 @@ TEST_P(TextStreamHostileOpen, RaisesAtOnceThatItIsNotARegularFile) {
       break;
     }
   }
-  ChildResult result = RunInChild(
+  testsupport::ChildRun result = testsupport::RunInChild(
       [this] {
         ::alarm(10);
         auto start = std::chrono::steady_clock::now();
@@ -829,7 +783,7 @@ TEST_F(TextStream, SaveSyncsTheTemporaryBeforeTheRenameAndTheFolderAfter) {
 TEST_F(TextStream, AFifoSwappedInAfterTheCheckIsRefusedWithoutWaiting) {
   WritePrevious();
   const std::string path = target.string();
-  ChildResult result = RunInChild(
+  testsupport::ChildRun result = testsupport::RunInChild(
       [this, &path] {
         ::alarm(5);
         seam::fifoAtOpen = path.c_str();

@@ -4,7 +4,6 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +12,7 @@
 
 #include "platform/runtime.h"
 #include "support/fake_record.h"
+#include "support/settings_text.h"
 #include "support/window_fixture.h"
 #include "window/design_data.h"
 
@@ -20,24 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A JSON string literal for the settings file, written as the launcher
-// writes it (slashes escaped).
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '\\' || c == '"') out += '\\';
-    if (c == '/') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-std::string SettingsText(const std::string& ip, const std::string& port, const std::string& velmoorFolder,
-                         const std::string& share, const std::string& automount) {
-  return "{\"ipaddress\":" + JsonText(ip) + ",\"port\":" + JsonText(port) +
-         ",\"velmoorFldr\":" + JsonText(velmoorFolder) + ",\"ShareDir\":" + JsonText(share) +
-         ",\"Automount\":" + JsonText(automount) + "}";
-}
+using testsupport::SettingsText;
 
 // A Linux (net-tools) ifconfig: lines indented with blanks.
 const char* const kLinuxIfconfig =

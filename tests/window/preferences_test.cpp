@@ -3,7 +3,6 @@
 // nothing.
 #include <gtest/gtest.h>
 
-#include <grp.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "support/posix_support.h"
 #include "support/window_fixture.h"
 
 namespace fs = std::filesystem;
@@ -236,11 +236,7 @@ TEST_F(SaveFailureTest, UnwritableFolderFailsStartWithErrno13AndKeepsTheFile) {
         // The test folder must be reachable by the unprivileged user.
         fs::permissions(std::getenv("XDG_CONFIG_HOME"), fs::perms::owner_all | fs::perms::others_exec);
         fs::permissions(SettingsFolder(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
-        // Groups first: a root group would still grant the group bits.
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-                               setresuid(65534, 65534, 65534) != 0)) {
-          std::_Exit(10);
-        }
+        if (geteuid() == 0 && !testsupport::BecomeNobody()) std::_Exit(10);
         MainWindow& w = Window();
         w.PushButton1()->RaiseAction();
         const bool ok = w.PushButton1()->Caption() == "Start" && PreviousFileIntact() &&
