@@ -21,6 +21,7 @@ void DispatchEvent(const std::function<void()>& handler) {
 }
 
 void WatchChildEnd(pid_t pid, std::function<void(int status)> onExit) {
-  if (!Hooks().watchChild) throw RuntimeException("watching a child needs the event loop, which has not started");
+  if (!Hooks().watchChild)
+    throw RuntimeException("watching a child needs the event loop, which has not started");
   Hooks().watchChild(pid, std::move(onExit));
 }

@@ -7,9 +7,9 @@
 //   ipaddress, port, velmoorFldr, ShareDir, Automount, making the folders
 //   that are missing (only a save makes any). A folder that cannot be made
 //   or used raises, naming it, and nothing is written. A stale temporary of
-//   a save that a kill ended is removed; nothing else beside the file is. When the last Load could not read the file,
-//   whatever is at its path is first set aside beside it, never replaced.
-//   The new text replaces the old whole or not at all.
+//   a save that a kill ended is removed; nothing else beside the file is. When the last Load could not read
+//   the file, whatever is at its path is first set aside beside it, never replaced. The new text replaces the
+//   old whole or not at all.
 // - Load reads the file and hands each value to `take` in the order
 //   ipaddress, port, ShareDir, velmoorFldr, Automount. No folder or no file
 //   reads nothing and says nothing. A file that cannot be read or does not

@@ -1,3 +1,5 @@
+#include "platform/folderitem.h"
+
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -17,7 +19,6 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/folderitem.h"
 #include "support/posix_support.h"
 #include "support/test_support.h"
 
@@ -67,10 +68,18 @@ TEST_P(FolderItemChild, GivesAnItemOnlyInsideAnExistingFolder) {
   fs::path folder = dir.path() / "ORVANDE";
   std::string parentPath = folder.string();
   switch (c.parent) {
-    case Parent::Folder: fs::create_directory(folder); break;
-    case Parent::FolderWithSlash: fs::create_directory(folder); parentPath += "/"; break;
-    case Parent::Missing: break;
-    case Parent::File: WriteFile(folder, "not a folder"); break;
+    case Parent::Folder:
+      fs::create_directory(folder);
+      break;
+    case Parent::FolderWithSlash:
+      fs::create_directory(folder);
+      parentPath += "/";
+      break;
+    case Parent::Missing:
+      break;
+    case Parent::File:
+      WriteFile(folder, "not a folder");
+      break;
   }
   if (c.childExists) WriteFile(folder / c.name, "{}");
 
@@ -89,8 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, FolderItemChild,
     testing::Values(ChildCase{"MissingChildOfFolder", Parent::Folder, "ORVANDE.json", false, true},
                     ChildCase{"ExistingChildOfFolder", Parent::Folder, "ORVANDE.json", true, true},
-                    ChildCase{"ParentWithTrailingSlash", Parent::FolderWithSlash, "ORVANDE.json",
-                              false, true},
+                    ChildCase{"ParentWithTrailingSlash", Parent::FolderWithSlash, "ORVANDE.json", false,
+                              true},
                     ChildCase{"MissingParent", Parent::Missing, "ORVANDE.json", false, false},
                     ChildCase{"ParentIsAFile", Parent::File, "ORVANDE.json", false, false},
                     ChildCase{"EmptyName", Parent::Folder, "", false, false},
@@ -154,16 +163,15 @@ TEST_P(ApplicationData, FollowsXdgThenHomeAndMakesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ApplicationData,
-    testing::Values(
-        AppDataCase{"XdgAbsoluteMissing", "@/xdg", "@/home", "@/xdg", false},
-        AppDataCase{"XdgAbsoluteExisting", "@/xdg", "@/home", "@/xdg", true},
-        AppDataCase{"XdgRelativeFallsBackToHome", "rel", "@/home", "@/home/.config", false},
-        AppDataCase{"XdgEmpty", "", "@/home", "@/home/.config", false},
-        AppDataCase{"XdgUnset", std::nullopt, "@/home", "@/home/.config", false},
-        AppDataCase{"HomeWithTrailingSlash", std::nullopt, "@/home/", "@/home/.config", false},
-        AppDataCase{"HomeConfigExisting", std::nullopt, "@/home", "@/home/.config", true},
-        AppDataCase{"XdgMissingNested", "@/a/b/xdg", "@/home", "@/a/b/xdg", false},
-        AppDataCase{"HomeMissing", std::nullopt, "@/gone/home", "@/gone/home/.config", false}),
+    testing::Values(AppDataCase{"XdgAbsoluteMissing", "@/xdg", "@/home", "@/xdg", false},
+                    AppDataCase{"XdgAbsoluteExisting", "@/xdg", "@/home", "@/xdg", true},
+                    AppDataCase{"XdgRelativeFallsBackToHome", "rel", "@/home", "@/home/.config", false},
+                    AppDataCase{"XdgEmpty", "", "@/home", "@/home/.config", false},
+                    AppDataCase{"XdgUnset", std::nullopt, "@/home", "@/home/.config", false},
+                    AppDataCase{"HomeWithTrailingSlash", std::nullopt, "@/home/", "@/home/.config", false},
+                    AppDataCase{"HomeConfigExisting", std::nullopt, "@/home", "@/home/.config", true},
+                    AppDataCase{"XdgMissingNested", "@/a/b/xdg", "@/home", "@/a/b/xdg", false},
+                    AppDataCase{"HomeMissing", std::nullopt, "@/gone/home", "@/gone/home/.config", false}),
     [](const auto& info) { return std::string(info.param.what); });
 
 // CreateAsFolderWithParents: what a save makes of a missing application-data
@@ -321,13 +329,18 @@ TEST_P(FolderItemDelete, RemovesOneItemAndNeverWhatItHolds) {
   fs::path item = dir.path() / "ORVANDE";
   fs::path other = dir.path() / "elsewhere";
   switch (c.kind) {
-    case Kind::File: WriteFile(item, "{}"); break;
-    case Kind::EmptyFolder: fs::create_directory(item); break;
+    case Kind::File:
+      WriteFile(item, "{}");
+      break;
+    case Kind::EmptyFolder:
+      fs::create_directory(item);
+      break;
     case Kind::FolderWithItems:
       fs::create_directory(item);
       WriteFile(item / "notes.txt", "keep me");
       break;
-    case Kind::Missing: break;
+    case Kind::Missing:
+      break;
     case Kind::LinkToFolder:
       fs::create_directory(other);
       WriteFile(other / "notes.txt", "keep me");
@@ -347,14 +360,14 @@ TEST_P(FolderItemDelete, RemovesOneItemAndNeverWhatItHolds) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FolderItemDelete,
-    testing::Values(DeleteCase{"File", Kind::File, 0, false},
-                    DeleteCase{"EmptyFolder", Kind::EmptyFolder, 0, false},
-                    DeleteCase{"FolderWithItems", Kind::FolderWithItems, ENOTEMPTY, true},
-                    DeleteCase{"Missing", Kind::Missing, ENOENT, false},
-                    DeleteCase{"LinkToFolder", Kind::LinkToFolder, 0, false}),
-    [](const auto& info) { return std::string(info.param.what); });
+INSTANTIATE_TEST_SUITE_P(Cases, FolderItemDelete,
+                         testing::Values(DeleteCase{"File", Kind::File, 0, false},
+                                         DeleteCase{"EmptyFolder", Kind::EmptyFolder, 0, false},
+                                         DeleteCase{"FolderWithItems", Kind::FolderWithItems, ENOTEMPTY,
+                                                    true},
+                                         DeleteCase{"Missing", Kind::Missing, ENOENT, false},
+                                         DeleteCase{"LinkToFolder", Kind::LinkToFolder, 0, false}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 // RequireFolder
 
@@ -374,14 +387,21 @@ TEST_P(FolderItemRequireFolder, PassesOnlyForAFolderAndNamesThePathOtherwise) {
   TempDir dir;
   fs::path path = dir.path() / "ORVANDE";
   switch (c.place) {
-    case Place::Folder: fs::create_directory(path); break;
+    case Place::Folder:
+      fs::create_directory(path);
+      break;
     case Place::LinkToFolder:
       fs::create_directory(dir.path() / "real");
       fs::create_directory_symlink(dir.path() / "real", path);
       break;
-    case Place::File: WriteFile(path, "not a folder"); break;
-    case Place::Missing: break;
-    case Place::MissingAfterFailedMaking: path = dir.path() / "missing" / "ORVANDE"; break;
+    case Place::File:
+      WriteFile(path, "not a folder");
+      break;
+    case Place::Missing:
+      break;
+    case Place::MissingAfterFailedMaking:
+      path = dir.path() / "missing" / "ORVANDE";
+      break;
     case Place::UnderAFile:
       WriteFile(dir.path() / "file", "");
       path = dir.path() / "file" / "ORVANDE";
@@ -405,15 +425,15 @@ TEST_P(FolderItemRequireFolder, PassesOnlyForAFolderAndNamesThePathOtherwise) {
   EXPECT_FALSE(fs::is_directory(path)) << "RequireFolder makes nothing";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FolderItemRequireFolder,
-    testing::Values(RequireCase{"Folder", Place::Folder, "", 0},
-                    RequireCase{"LinkToFolder", Place::LinkToFolder, "", 0},
-                    RequireCase{"File", Place::File, "use", ENOTDIR},
-                    RequireCase{"MissingNothingTried", Place::Missing, "make", ENOENT},
-                    RequireCase{"MissingAfterFailedMaking", Place::MissingAfterFailedMaking, "make", ENOENT},
-                    RequireCase{"UnderAFile", Place::UnderAFile, "make", ENOTDIR}),
-    [](const auto& info) { return std::string(info.param.what); });
+INSTANTIATE_TEST_SUITE_P(Cases, FolderItemRequireFolder,
+                         testing::Values(RequireCase{"Folder", Place::Folder, "", 0},
+                                         RequireCase{"LinkToFolder", Place::LinkToFolder, "", 0},
+                                         RequireCase{"File", Place::File, "use", ENOTDIR},
+                                         RequireCase{"MissingNothingTried", Place::Missing, "make", ENOENT},
+                                         RequireCase{"MissingAfterFailedMaking",
+                                                     Place::MissingAfterFailedMaking, "make", ENOENT},
+                                         RequireCase{"UnderAFile", Place::UnderAFile, "make", ENOTDIR}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 TEST(FolderItemRequireFolder, ReportsTheApplicationDataFolderThatCouldNotBeMade) {
   TempDir dir;
@@ -507,14 +527,20 @@ TEST_P(FolderItemSetAside, MovesTheItemItselfBesideItAndReplacesNothing) {
   if (c.kind == AsideKind::LinkToFile) WriteFile(outside, text);
   auto plant = [&] {
     switch (c.kind) {
-      case AsideKind::File: WriteFile(path, text); break;
+      case AsideKind::File:
+        WriteFile(path, text);
+        break;
       case AsideKind::LinkToFile:
-      case AsideKind::DanglingLink: fs::create_symlink(outside, path); break;
+      case AsideKind::DanglingLink:
+        fs::create_symlink(outside, path);
+        break;
       case AsideKind::Folder:
         fs::create_directory(path);
         WriteFile(path / "inside", text);
         break;
-      case AsideKind::Fifo: ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); break;
+      case AsideKind::Fifo:
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        break;
     }
   };
   ASSERT_NO_FATAL_FAILURE(plant());
@@ -541,14 +567,20 @@ TEST_P(FolderItemSetAside, MovesTheItemItselfBesideItAndReplacesNothing) {
   for (const auto& name : moved) {
     fs::path p = folder / name;
     switch (c.kind) {
-      case AsideKind::File: EXPECT_EQ(ReadFile(p), text); break;
+      case AsideKind::File:
+        EXPECT_EQ(ReadFile(p), text);
+        break;
       case AsideKind::LinkToFile:
       case AsideKind::DanglingLink:
         EXPECT_TRUE(fs::is_symlink(p));
         EXPECT_EQ(fs::read_symlink(p), outside);
         break;
-      case AsideKind::Folder: EXPECT_EQ(ReadFile(p / "inside"), text); break;
-      case AsideKind::Fifo: EXPECT_TRUE(fs::is_fifo(fs::symlink_status(p))); break;
+      case AsideKind::Folder:
+        EXPECT_EQ(ReadFile(p / "inside"), text);
+        break;
+      case AsideKind::Fifo:
+        EXPECT_TRUE(fs::is_fifo(fs::symlink_status(p)));
+        break;
     }
   }
   if (c.kind == AsideKind::LinkToFile) {

@@ -1,3 +1,5 @@
+#include "platform/textstream.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -25,7 +27,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/textstream.h"
 #include "support/posix_support.h"
 #include "support/test_support.h"
 
@@ -145,8 +146,7 @@ int CloseOnExecOf(const fs::path& path) {
 }
 
 std::string Describe(const IOException& e, const FolderItem& item) {
-  return std::to_string(e.ErrorNumber) + " " + std::to_string(item.LastErrorCode()) + " " +
-         e.Message;
+  return std::to_string(e.ErrorNumber) + " " + std::to_string(item.LastErrorCode()) + " " + e.Message;
 }
 
 // A settings folder with a file in it.
@@ -306,8 +306,8 @@ TEST_P(TextStreamOpenFailure, RaisesIOExceptionWithTheErrnoOnTheItem) {
     }
     FAIL() << "no exception";
   } catch (const IOException& e) {
-    EXPECT_EQ(Describe(e, *file), std::to_string(c.error) + " " + std::to_string(c.error) +
-                                      " cannot " + verb + " " + file->NativePath() + ": " +
+    EXPECT_EQ(Describe(e, *file), std::to_string(c.error) + " " + std::to_string(c.error) + " cannot " +
+                                      verb + " " + file->NativePath() + ": " +
                                       (c.reason ? c.reason : std::generic_category().message(c.error)));
   }
   EXPECT_EQ(Entries(folder), std::vector<std::string>{"AFolder"});
@@ -327,7 +327,8 @@ TEST_P(TextStreamOpenFailure, RaisesIOExceptionWithTheErrnoOnTheItem) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, TextStreamOpenFailure,
     testing::Values(OpenFailure{"CreateInMissingFolder", true, "missing/ORVANDE.json", ENOENT},
-                    OpenFailure{"CreateOverAFolder", true, "AFolder", EISDIR, "not a regular file (a folder)"},
+                    OpenFailure{"CreateOverAFolder", true, "AFolder", EISDIR,
+                                "not a regular file (a folder)"},
                     OpenFailure{"OpenMissingFile", false, "ORVANDE.json", ENOENT},
                     OpenFailure{"OpenMissingFolder", false, "missing/ORVANDE.json", ENOENT},
                     OpenFailure{"OpenAFolder", false, "AFolder", EISDIR, "not a regular file (a folder)"}),
@@ -381,12 +382,11 @@ TEST_P(TextStreamPermission, DeniedCreateLeavesThePreviousFileUntouched) {
   EXPECT_EQ(ModeOf(target), c.fileMode);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TextStreamPermission,
-    testing::Values(PermissionCase{"FolderNotWritable", 0555, 0644, true},
-                    PermissionCase{"FileReadOnly", 0755, 0444, true},
-                    PermissionCase{"BothWritable", 0755, 0644, false}),
-    [](const auto& info) { return std::string(info.param.what); });
+INSTANTIATE_TEST_SUITE_P(Cases, TextStreamPermission,
+                         testing::Values(PermissionCase{"FolderNotWritable", 0555, 0644, true},
+                                         PermissionCase{"FileReadOnly", 0755, 0444, true},
+                                         PermissionCase{"BothWritable", 0755, 0644, false}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 // A write that fails part-way: a file-size limit in a child, with SIGXFSZ
 // ignored so that write() reports EFBIG after the first few kilobytes.
@@ -428,10 +428,9 @@ TEST_P(TextStreamPartWrite, LeavesThePreviousFileByteForByte) {
   EXPECT_EQ(Entries(folder), std::vector<std::string>{"ORVANDE.json"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, TextStreamPartWrite, testing::Bool(),
-                         [](const auto& info) {
-                           return std::string(info.param ? "ClosedAfterFailure" : "Dropped");
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, TextStreamPartWrite, testing::Bool(), [](const auto& info) {
+  return std::string(info.param ? "ClosedAfterFailure" : "Dropped");
+});
 
 // Hostile things at the path: opening neither waits (a FIFO with no writer
 // would hold a blocking open for ever) nor reads, and raises naming the path.
@@ -453,13 +452,19 @@ TEST_P(TextStreamHostileOpen, RaisesAtOnceThatItIsNotARegularFile) {
   const HostileCase& c = GetParam();
   fs::path elsewhere = dir.path() / "elsewhere";
   switch (c.kind) {
-    case Hostile::Fifo: ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0); break;
+    case Hostile::Fifo:
+      ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+      break;
     case Hostile::LinkToFifo:
       ASSERT_EQ(::mkfifo(elsewhere.c_str(), 0600), 0);
       fs::create_symlink(elsewhere, target);
       break;
-    case Hostile::LinkToDevZero: fs::create_symlink("/dev/zero", target); break;
-    case Hostile::Folder: fs::create_directory(target); break;
+    case Hostile::LinkToDevZero:
+      fs::create_symlink("/dev/zero", target);
+      break;
+    case Hostile::Folder:
+      fs::create_directory(target);
+      break;
     case Hostile::LinkToFolder:
       fs::create_directory(elsewhere);
       fs::create_directory_symlink(elsewhere, target);
@@ -512,9 +517,7 @@ INSTANTIATE_TEST_SUITE_P(
 // read; one at it reads whole.
 
 TEST_F(TextStream, AFileAtTheLimitReadsWhole) {
-  {
-    std::ofstream out(target, std::ios::binary);
-  }
+  { std::ofstream out(target, std::ios::binary); }
   fs::resize_file(target, TextInputStream::kMaxSize);
   auto in = TextInputStream::Open(item);
   EXPECT_EQ(in->ReadAll().size(), static_cast<std::size_t>(TextInputStream::kMaxSize));
@@ -588,7 +591,9 @@ TEST_P(TextStreamCreateOverNonFile, RaisesAndLeavesItAsItWas) {
   std::string kind = "a FIFO";
   int error = EINVAL;
   switch (GetParam()) {
-    case NotAFile::Fifo: ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0); break;
+    case NotAFile::Fifo:
+      ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+      break;
     case NotAFile::LinkToFifo:
       ASSERT_EQ(::mkfifo(elsewhere.c_str(), 0600), 0);
       fs::create_symlink(elsewhere, target);
@@ -622,9 +627,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, TextStreamCreateOverNonFile,
                          testing::Values(NotAFile::Fifo, NotAFile::LinkToFifo, NotAFile::LinkToFolder),
                          [](const auto& info) {
                            switch (info.param) {
-                             case NotAFile::Fifo: return std::string("Fifo");
-                             case NotAFile::LinkToFifo: return std::string("LinkToFifo");
-                             default: return std::string("LinkToFolder");
+                             case NotAFile::Fifo:
+                               return std::string("Fifo");
+                             case NotAFile::LinkToFifo:
+                               return std::string("LinkToFifo");
+                             default:
+                               return std::string("LinkToFolder");
                            }
                          });
 

@@ -82,9 +82,9 @@ TEST_F(DesignTest, VisibleControlsStandWhereTheDesignPutsThem) {
 
 TEST_F(DesignTest, RegistryGivesEachNameItsClassAndAccessorsAgree) {
   MainWindow& w = Open(false);
-  const std::vector<std::string> expected = {"PushButton1", "Port", "PortLabel", "IPAddress", "IPLabel",
-                                             "ShareDir", "ShareLabel", "Label1", "Label2", "velmoor",
-                                             "Label3", "AsyncShell", "CheckBox1", "PushButton2"};
+  const std::vector<std::string> expected = {
+      "PushButton1", "Port",   "PortLabel", "IPAddress", "IPLabel",    "ShareDir",  "ShareLabel",
+      "Label1",      "Label2", "velmoor",   "Label3",    "AsyncShell", "CheckBox1", "PushButton2"};
   EXPECT_EQ(w.ControlNames(), expected);
   EXPECT_EQ(w.PushButton1(), w.ControlByName("PushButton1"));
   EXPECT_EQ(w.Port(), w.ControlByName("Port"));
