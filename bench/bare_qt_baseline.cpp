@@ -3,28 +3,34 @@
 // as arguments handed to /bin/sh the way the launcher's shell does it (a new
 // session, standard input from /dev/null, output its own), without waiting.
 //
-// With --controls it also builds what Qt alone costs the launcher's window:
-// a main window with a menu bar and the same kinds and number of controls,
-// with texts (two buttons, three text fields, seven labels, a check box), so
-// that the start-up benchmark can tell the toolkit's share from the program's.
+// With --controls it builds the launcher's window as Qt sees it, and nothing
+// more, so that the start-up benchmark can tell the toolkit's share from the
+// program's: a main window whose central widget holds the thirteen controls
+// with their texts, places, tab order and default button, the same window
+// flags and fixed size, and the two menu items as shortcut actions of the
+// window. Like the launcher it makes no menu bar, since no top-level menu is
+// visible. It reads no settings, runs no address query and forwards no drops.
 //
 //   bare_qt_baseline [--controls] PROGRAM ARG...
-#include <QApplication>
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMainWindow>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QTimer>
-#include <QWidget>
-
 #include <fcntl.h>
 #include <spawn.h>
 #include <unistd.h>
 
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "window/design_data.h"
 
 extern char** environ;
 
@@ -44,24 +50,105 @@ void StartInShell(const std::string& command) {
   posix_spawn_file_actions_destroy(&actions);
 }
 
-void AddControls(QMainWindow& window) {
-  QMenu* file = window.menuBar()->addMenu("&File");
-  file->addAction("&Quit")->setShortcut(QKeySequence("Ctrl+Q"));
-  file->menuAction()->setVisible(false);
-  QMenu* edit = window.menuBar()->addMenu("&Edit");
-  edit->addAction("&Reset Config")->setShortcut(QKeySequence("Ctrl+R"));
-  edit->menuAction()->setVisible(false);
+enum class Kind { Button, Field, Label, Box };
 
+struct Control {
+  Kind kind;
+  const char* name;
+  int left, top, width, height;
+  std::string text;
+  Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter;
+  bool isDefault = false;
+};
+
+// The launcher's window design, in its order of creation, which is also its
+// tab order.
+std::vector<Control> Controls() {
+  return {
+      {Kind::Button, "PushButton1", 306, 11, 59, 20, "Start", {}, true},
+      {Kind::Field, "Port", 223, 10, 80, 22, "38008"},
+      {Kind::Label, "PortLabel", 194, 10, 58, 20, "Port"},
+      {Kind::Field, "IPAddress", 83, 9, 106, 22, ""},
+      {Kind::Label, "IPLabel", 11, 11, 90, 20, "IP Address"},
+      {Kind::Label, "ShareDir", 83, 54, 289, 20, "/Games"},
+      {Kind::Label, "ShareLabel", 11, 54, 60, 20, "Share Dir"},
+      {Kind::Label, "Label1", 11, 145, 380, 20, design::kAddressQuery},
+      {Kind::Label, "Label2", 11, 32, 60, 20, "velmoor"},
+      {Kind::Field, "velmoor", 83, 33, 106, 22, "/Games"},
+      {Kind::Label, "Label3", 33, 126, 289, 20, "Drag and Drop folder or velmoor here to load",
+       Qt::AlignHCenter | Qt::AlignVCenter},
+      {Kind::Box, "CheckBox1", 306, 32, 58, 20, "Auto"},
+      {Kind::Button, "PushButton2", 223, 34, 80, 20, "Reset"},
+  };
+}
+
+QWidget* MakeControl(const Control& c, QWidget* parent) {
+  const QString text = QString::fromStdString(c.text);
+  QWidget* w = nullptr;
+  switch (c.kind) {
+    case Kind::Button: {
+      auto* button = new QPushButton(text, parent);
+      button->setAutoDefault(false);
+      button->setDefault(c.isDefault);
+      w = button;
+      break;
+    }
+    case Kind::Field:
+      w = new QLineEdit(text, parent);
+      break;
+    case Kind::Label: {
+      auto* label = new QLabel(parent);
+      label->setTextFormat(Qt::PlainText);
+      label->setAlignment(c.align);
+      label->setText(text);
+      w = label;
+      break;
+    }
+    case Kind::Box:
+      w = new QCheckBox(text, parent);
+      break;
+  }
+  w->setObjectName(c.name);
+  w->setGeometry(c.left, c.top, c.width, c.height);
+  // Drops go to the window, never to a control.
+  w->setAcceptDrops(false);
+  return w;
+}
+
+void AddAction(QMainWindow& window, const char* name, const char* text, const char* keys, bool visible) {
+  auto* action = new QAction(text, &window);
+  action->setObjectName(name);
+  action->setVisible(visible);
+  action->setShortcut(QKeySequence(keys));
+  action->setShortcutContext(Qt::WindowShortcut);
+  window.addAction(action);
+}
+
+std::unique_ptr<QWidget> LauncherWindow() {
+  auto window = std::make_unique<QMainWindow>();
   auto* client = new QWidget;
-  window.setCentralWidget(client);
-  auto place = [](QWidget* w, int x, int y, int width, int height) { w->setGeometry(x, y, width, height); };
-  place(new QPushButton("Start", client), 268, 133, 80, 20);
-  place(new QPushButton("Reset", client), 176, 133, 80, 20);
-  place(new QCheckBox("Auto", client), 20, 133, 100, 20);
-  const char* fields[] = {"38008", "", "/Games"};
-  for (int i = 0; i < 3; ++i) place(new QLineEdit(fields[i], client), 108, 14 + 26 * i, 240, 22);
-  const char* labels[] = {"IP Address:", "Port:", "velmoor Folder:", "Share Folder:", "/Games", "ifconfig", "Drop"};
-  for (int i = 0; i < 7; ++i) place(new QLabel(labels[i], client), 20 + (i / 4) * 88, 14 + 26 * (i % 4), 88, 20);
+  window->setCentralWidget(client);
+  window->setAcceptDrops(true);
+
+  AddAction(*window, "FileQuit", "&Quit", "Ctrl+Q", true);
+  QObject::connect(window->actions().back(), &QAction::triggered, qApp, &QCoreApplication::quit);
+  // Hidden, so its shortcut does nothing, as in the launcher.
+  AddAction(*window, "DeleteConfig", "&Reset Config", "Ctrl+R", false);
+
+  window->setWindowTitle("MacOS Orvande");
+  window->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint |
+                         Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint);
+  client->setFixedSize(368, 173);
+  window->layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+  QWidget* previousStop = nullptr;
+  for (const Control& c : Controls()) {
+    QWidget* w = MakeControl(c, client);
+    if (c.kind == Kind::Label) continue;
+    if (previousStop) QWidget::setTabOrder(previousStop, w);
+    previousStop = w;
+  }
+  return window;
 }
 
 }  // namespace
@@ -77,14 +164,12 @@ int main(int argc, char** argv) {
   QApplication app(qtArgc, argv);
   std::unique_ptr<QWidget> window;
   if (controls) {
-    auto main = std::make_unique<QMainWindow>();
-    AddControls(*main);
-    window = std::move(main);
+    window = LauncherWindow();
   } else {
     window = std::make_unique<QWidget>();
+    window->setWindowTitle("MacOS Orvande");
+    window->setFixedSize(368, 173);
   }
-  window->setWindowTitle("MacOS Orvande");
-  window->setFixedSize(368, 173);
   window->show();
   // The launcher's window opens from the first turn of the event loop too.
   QTimer::singleShot(0, window.get(), [command] { StartInShell(command); });

@@ -46,12 +46,12 @@ inline e2e::Settings SettingsAtTheFake(const e2e::Sandbox& box, const std::strin
 }
 
 struct StartOptions {
-  std::vector<std::string> args;                 // the launcher's command line after its name
-  std::string automount = "No";                  // saved in the settings
-  std::map<std::string, std::string> extraEnv;   // VELMOOR_FLOOD, say
-  bool fakeIfconfig = true;                      // false: the machine's own ifconfig answers
-  int stdoutFd = -1;                             // else /dev/null
-  bool baselineControls = false;                 // the baseline builds the window's controls too
+  std::vector<std::string> args;                // the launcher's command line after its name
+  std::string automount = "No";                 // saved in the settings
+  std::map<std::string, std::string> extraEnv;  // VELMOOR_FLOOD, say
+  bool fakeIfconfig = true;                     // false: the machine's own ifconfig answers
+  int stdoutFd = -1;                            // else /dev/null
+  bool baselineControls = false;                // the baseline builds the window's controls too
 };
 
 inline e2e::Child StartLauncher(e2e::Sandbox& box, const StartOptions& o) {
@@ -69,7 +69,8 @@ inline e2e::Child StartBaseline(e2e::Sandbox& box, const StartOptions& o) {
   e2e::SpawnRequest request;
   request.argv = {BARE_QT_BASELINE_EXE};
   if (o.baselineControls) request.argv.push_back("--controls");
-  for (std::string a : {FakeFolder() + "/velmoor", std::string("-p"), std::string(kPort), box.share().string()}) {
+  for (std::string a :
+       {FakeFolder() + "/velmoor", std::string("-p"), std::string(kPort), box.share().string()}) {
     request.argv.push_back(a);
   }
   request.env = box.Environment(o.extraEnv, o.fakeIfconfig);
@@ -134,7 +135,10 @@ class Line {
     text_ += name + " " + v + " " + unit;
     return *this;
   }
-  void Print() const { std::printf("%s\n", text_.c_str()); std::fflush(stdout); }
+  void Print() const {
+    std::printf("%s\n", text_.c_str());
+    std::fflush(stdout);
+  }
 
  private:
   std::string text_;
@@ -152,10 +156,11 @@ inline long long ContextSwitches(pid_t pid) {
   std::error_code ec;
   for (auto it = e2e::fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec);
        !ec && it != e2e::fs::directory_iterator(); it.increment(ec)) {
-    std::istringstream in(e2e::Slurp(it->path() / "status"));
+    std::istringstream in(testsupport::ReadFile(it->path() / "status"));
     std::string line;
     while (std::getline(in, line)) {
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
         total += std::atoll(line.c_str() + line.find(':') + 1);
       }
     }

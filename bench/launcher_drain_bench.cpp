@@ -17,13 +17,12 @@
 //
 //   launcher_drain_bench [seconds]                       (default 30)
 //   launcher_drain_bench probe flood|quiet SECONDS FILE  (the in-process child)
-#include <QCoreApplication>
-#include <QTimer>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -147,9 +146,10 @@ int Probe(int seconds, const std::string& resultFile) {
   const double p999 = lateMs.empty() ? -1 : lateMs[lateMs.size() - 1 - lateMs.size() / 1000];
   auto records = testsupport::ReadFakeRecords(record);
   const bool ranThrough = started && records.size() == 1 && e2e::Alive(records[0]);
-  std::ofstream(resultFile) << (ranThrough ? 1 : 0) << " " << worst << " " << p999 << " "
-                            << std::chrono::duration_cast<std::chrono::microseconds>(worstAt.time_since_epoch()).count()
-                            << " " << lateMs.size() << "\n";
+  std::ofstream(resultFile)
+      << (ranThrough ? 1 : 0) << " " << worst << " " << p999 << " "
+      << std::chrono::duration_cast<std::chrono::microseconds>(worstAt.time_since_epoch()).count() << " "
+      << lateMs.size() << "\n";
   window.reset();
   return RuntimeExit();
 }
@@ -192,8 +192,7 @@ int main(int argc, char** argv) {
     e2e::Child baseline = bench::StartBaseline(bbox, o);
     lout.CloseWriteEnd();
     bout.CloseWriteEnd();
-    externalOk = e2e::WaitFor(
-        [&] { return lout.bytes() > 0 && bout.bytes() > 0; }, 30s);
+    externalOk = e2e::WaitFor([&] { return lout.bytes() > 0 && bout.bytes() > 0; }, 30s);
 
     l.pid = launcher.pid();
     b.pid = baseline.pid();
@@ -243,7 +242,7 @@ int main(int argc, char** argv) {
       box.WriteSettings(bench::SettingsAtTheFake(box, "Yes").Text());
       e2e::SpawnRequest request;
       request.argv = {self, "probe", flooding ? "flood" : "quiet", std::to_string(seconds),
-                   (box.root() / "probe.result").string()};
+                      (box.root() / "probe.result").string()};
       request.env = box.Environment(flooding ? flood : std::map<std::string, std::string>{});
       request.stdoutFd = out.writeEnd();
       request.stderrPath = box.err().string();
@@ -272,7 +271,9 @@ int main(int argc, char** argv) {
     e2e::EndRecorded(qbox.record());
   }
 
-  auto cpuPct = [&](const Watched& w) { return 100.0 * static_cast<double>(w.cpu1 - w.cpu0) / (seconds * hz); };
+  auto cpuPct = [&](const Watched& w) {
+    return 100.0 * static_cast<double>(w.cpu1 - w.cpu0) / (seconds * hz);
+  };
   bench::Line()
       .Add("launcher_rss_growth", static_cast<double>(l.rssPeak - l.rss0) / 1024, "MiB", 2)
       .Add("baseline_rss_growth", static_cast<double>(b.rssPeak - b.rss0) / 1024, "MiB", 2)
@@ -291,7 +292,8 @@ int main(int argc, char** argv) {
       .Add("flood_rate", static_cast<double>(launcherBytes) / (1 << 20) / seconds, "MiB/s")
       .Add("span", seconds, "s", 0)
       .Print();
-  if (!externalOk) std::fprintf(stderr, "launcher_drain_bench: a launcher, the baseline or a flood ended early\n");
+  if (!externalOk)
+    std::fprintf(stderr, "launcher_drain_bench: a launcher, the baseline or a flood ended early\n");
   if (!floodProbe.started || !quietProbe.started) {
     std::fprintf(stderr, "launcher_drain_bench: an in-process window's server did not run the whole span\n");
   }

@@ -78,7 +78,8 @@ Run RunOnce(const Case& c) {
   std::optional<bench::Clock::time_point> ended;
   switch (c.end) {
     case End::Report:
-      if (e2e::WaitFor([&] { return e2e::Slurp(box.err()).find('\n') != std::string::npos; }, 30s, 1ms)) {
+      if (e2e::WaitFor([&] { return testsupport::ReadFile(box.err()).find('\n') != std::string::npos; }, 30s,
+                       1ms)) {
         ended = bench::Clock::now();
       }
       break;
@@ -106,7 +107,7 @@ Run RunOnce(const Case& c) {
   };
   const bool settled =
       e2e::WaitFor([&] { return c.end == End::Start ? waitsInLoop() : e2e::Settled(box, launcher); }, 30s);
-  const std::string err = e2e::Slurp(box.err());
+  const std::string err = testsupport::ReadFile(box.err());
   const bool reported = err.find("orvande: unhandled") != std::string::npos;
   const bool started = !testsupport::ReadFakeRecords(box.record()).empty();
   run.peakMiB = static_cast<double>(e2e::StatusKiB(launcher.pid(), "VmHWM")) / 1024;

@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QThread>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -56,7 +55,8 @@ inline pid_t RecordedPid(const fs::path& record) {
   return complete ? pid : -1;
 }
 
-inline bool PumpUntil(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(10)) {
+inline bool PumpUntil(const std::function<bool()>& done,
+                      std::chrono::seconds limit = std::chrono::seconds(10)) {
   auto deadline = std::chrono::steady_clock::now() + limit;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;

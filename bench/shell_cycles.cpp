@@ -52,11 +52,12 @@ int main(int argc, char** argv) {
     shellbench::PumpUntil([] { return WatchedChildCount() == 0; });
     QCoreApplication::processEvents();  // the watches' queued deletions
 
-    std::printf("shell_cycles cycles %d count failed %d count seconds %.2f s per_cycle %.2f ms "
-                "zombies_before %d count zombies_after %d count fds_before %d count fds_after %d count "
-                "watched_after %d count\n",
-                cycles, failures, seconds, seconds * 1000.0 / cycles, zombiesBefore, shellbench::OwnZombies(),
-                fdsBefore, shellbench::OpenDescriptors(), WatchedChildCount());
+    std::printf(
+        "shell_cycles cycles %d count failed %d count seconds %.2f s per_cycle %.2f ms "
+        "zombies_before %d count zombies_after %d count fds_before %d count fds_after %d count "
+        "watched_after %d count\n",
+        cycles, failures, seconds, seconds * 1000.0 / cycles, zombiesBefore, shellbench::OwnZombies(),
+        fdsBefore, shellbench::OpenDescriptors(), WatchedChildCount());
   }
   RuntimeExit();
   return failures == 0 ? 0 : 1;

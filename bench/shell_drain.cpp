@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <QTimer>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -98,8 +97,8 @@ int main(int argc, char** argv) {
     double worstLateMs = 0;
     QObject::connect(&tick, &QTimer::timeout, [&] {
       auto now = Clock::now();
-      worstLateMs = std::max(worstLateMs,
-                             std::chrono::duration<double, std::milli>(now - last).count() - 10.0);
+      worstLateMs =
+          std::max(worstLateMs, std::chrono::duration<double, std::milli>(now - last).count() - 10.0);
       last = now;
     });
     tick.start(10);

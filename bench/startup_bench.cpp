@@ -6,10 +6,10 @@
 //
 // The goal's figure is goal_ratio: the launcher with an ifconfig that prints
 // at once (the query's own processes as they are) against the baseline that
-// builds the window's menu bar and controls too, which is what Qt alone costs
-// the launcher's window. Beside it, to tell where the difference goes: the
-// launcher with the machine's own ifconfig against both baselines, and the
-// address query's pipeline run alone.
+// builds the launcher's window too (its controls, no menu bar, as the
+// launcher builds it), which is what Qt alone costs that window. Beside it, to tell where the difference
+// goes: the launcher with the machine's own ifconfig against both baselines, and the address query's pipeline
+// run alone.
 //
 //   startup_bench [runs]        (default 20)
 #include <cstdlib>

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Installs what the build, the program and its tests need, when missing.
+# Installs what the program needs, when missing; with "test", also what its
+# tests and the format check need.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev psmisc net-tools iproute2)
+packages=(cmake ninja-build g++ qt6-base-dev psmisc net-tools iproute2)
+if [ "${1:-}" = test ]; then
+  packages+=(libgtest-dev libgmock-dev clang-format)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -20,12 +20,12 @@ class RuntimeException : public std::runtime_error {
   virtual const char* ClassName() const { return "RuntimeException"; }
 };
 
-#define ORVANDE_DECLARE_EXCEPTION(Name)                                 \
-  class Name : public RuntimeException {                                \
-   public:                                                              \
-    using RuntimeException::RuntimeException;                           \
-    ~Name() override;                                                   \
-    const char* ClassName() const override { return #Name; }            \
+#define ORVANDE_DECLARE_EXCEPTION(Name)                      \
+  class Name : public RuntimeException {                     \
+   public:                                                   \
+    using RuntimeException::RuntimeException;                \
+    ~Name() override;                                        \
+    const char* ClassName() const override { return #Name; } \
   };
 
 ORVANDE_DECLARE_EXCEPTION(NilObjectException)

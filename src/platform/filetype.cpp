@@ -45,10 +45,31 @@ std::string FileType::Operator_Convert() {
   return name_;
 }
 
-void FileType::SetName(std::string v) { Deregister(); name_ = std::move(v); }
-void FileType::SetMacCreator(std::string v) { Deregister(); macCreator_ = std::move(v); }
-void FileType::SetMacType(std::string v) { Deregister(); macType_ = std::move(v); }
-void FileType::SetExtensions(std::string v) { Deregister(); extensions_ = std::move(v); }
-void FileType::SetMimeType(std::string v) { Deregister(); mimeType_ = std::move(v); }
-void FileType::SetImported(bool v) { Deregister(); imported_ = v; }
-void FileType::SetConformsTo(std::string v) { Deregister(); conformsTo_ = std::move(v); }
+void FileType::SetName(std::string v) {
+  Deregister();
+  name_ = std::move(v);
+}
+void FileType::SetMacCreator(std::string v) {
+  Deregister();
+  macCreator_ = std::move(v);
+}
+void FileType::SetMacType(std::string v) {
+  Deregister();
+  macType_ = std::move(v);
+}
+void FileType::SetExtensions(std::string v) {
+  Deregister();
+  extensions_ = std::move(v);
+}
+void FileType::SetMimeType(std::string v) {
+  Deregister();
+  mimeType_ = std::move(v);
+}
+void FileType::SetImported(bool v) {
+  Deregister();
+  imported_ = v;
+}
+void FileType::SetConformsTo(std::string v) {
+  Deregister();
+  conformsTo_ = std::move(v);
+}

@@ -105,9 +105,7 @@ bool FolderItem::IsAlias() const {
   return ::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-void FolderItem::CreateAsFolder() {
-  lastError_ = ::mkdir(path_.c_str(), 0777) == 0 ? 0 : errno;
-}
+void FolderItem::CreateAsFolder() { lastError_ = ::mkdir(path_.c_str(), 0777) == 0 ? 0 : errno; }
 
 void FolderItem::Delete() {
   // lstat, so that a link to a folder is unlinked and its folder stays.

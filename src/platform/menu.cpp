@@ -28,6 +28,4 @@ std::shared_ptr<MenuItem> MenuItem::Item(std::size_t index) const {
   return index < children_.size() ? children_[index] : nullptr;
 }
 
-std::string PortableShortcut(const std::string& shortcut) {
-  return ReplaceAll(shortcut, "Cmd+", "Ctrl+");
-}
+std::string PortableShortcut(const std::string& shortcut) { return ReplaceAll(shortcut, "Cmd+", "Ctrl+"); }

@@ -50,8 +50,7 @@ struct Delegate {
 // Binds a method to a target that is held weakly: once the target is gone the
 // delegate does nothing (and gives a default value).
 template <class R, class T, class... A>
-Delegate<R(A...)> BindWeak(const std::shared_ptr<T>& target, R (T::*method)(A...),
-                           std::string signature) {
+Delegate<R(A...)> BindWeak(const std::shared_ptr<T>& target, R (T::*method)(A...), std::string signature) {
   std::weak_ptr<T> weak = target;
   return {[weak, method](A... a) -> R {
             if (auto t = weak.lock()) return ((*t).*method)(std::forward<A>(a)...);

@@ -66,9 +66,9 @@ int Reap(pid_t pid);
 void SignalGroup(pid_t pid, int signal);
 
 struct RunResult {
-  pid_t pid = -1;       // the shell's, which was also its process group's
+  pid_t pid = -1;  // the shell's, which was also its process group's
   std::string output;
-  int status = -1;      // wait status of the shell process
+  int status = -1;  // wait status of the shell process
   bool timedOut = false;
 };
 

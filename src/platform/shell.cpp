@@ -5,10 +5,9 @@
 #include <optional>
 #include <utility>
 
-#include "platform/child_watch.h"
+#include "platform/event_loop.h"
 #include "platform/exceptions.h"
 #include "platform/process_posix.h"
-#include "platform/runtime.h"
 
 namespace {
 
@@ -82,7 +81,7 @@ void Shell::Execute(const std::string& command) {
   process::Child child = process::SpawnShell(command, false);
   std::weak_ptr<Object> weak = weak_from_this();
   try {
-    WatchChild(child.pid, [weak](int) {
+    WatchChildEnd(child.pid, [weak](int) {
       if (auto self = weak.lock()) static_cast<Shell&>(*self).RaiseCompleted();
     });
   } catch (...) {
@@ -97,7 +96,7 @@ void Shell::RaiseCompleted() {
   auto self = std::static_pointer_cast<Shell>(shared_from_this());
   auto handlers = completed_;  // a handler may add handlers
   for (const auto& h : handlers) {
-    if (h) Dispatch([&] { h(self); });
+    if (h) DispatchEvent([&] { h(self); });
   }
 }
 

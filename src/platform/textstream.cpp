@@ -99,8 +99,8 @@ std::string UniqueSuffix(std::mt19937& random) {
 
 // TextOutputStream
 
-TextOutputStream::TextOutputStream(std::shared_ptr<FolderItem> file, std::string target,
-                                   std::string temp, int fd)
+TextOutputStream::TextOutputStream(std::shared_ptr<FolderItem> file, std::string target, std::string temp,
+                                   int fd)
     : file_(std::move(file)), target_(std::move(target)), temp_(std::move(temp)), fd_(fd) {}
 
 std::shared_ptr<TextOutputStream> TextOutputStream::Create(const std::shared_ptr<FolderItem>& file) {

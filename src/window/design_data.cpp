@@ -42,17 +42,28 @@ void AppendFont(PropertyList& list) {
 
 PropertyList WindowData() {
   return {
-      IntProp("Width", 368),          IntProp("Height", 173),
-      IntProp("MinWidth", 64),        IntProp("MinHeight", 64),
-      IntProp("MaxWidth", 32000),     IntProp("MaxHeight", 32000),
-      IntProp("Frame", 6),            TextProp("Title", "MacOS Orvande"),
-      BoolProp("CloseButton", true),  BoolProp("Resizeable", false),
-      BoolProp("MaximizeButton", false), BoolProp("MinimizeButton", true),
-      BoolProp("FullScreenButton", false), BoolProp("Composite", false),
-      IntProp("MacProcID", 0),        IntProp("Placement", 0),
-      BoolProp("Visible", true),      BoolProp("LiveResize", true),
-      BoolProp("FullScreen", false),  BoolProp("MenuBarVisible", true),
-      BoolProp("HasBackColor", false), ColorProp("BackColor", kWhite),
+      IntProp("Width", 368),
+      IntProp("Height", 173),
+      IntProp("MinWidth", 64),
+      IntProp("MinHeight", 64),
+      IntProp("MaxWidth", 32000),
+      IntProp("MaxHeight", 32000),
+      IntProp("Frame", 6),
+      TextProp("Title", "MacOS Orvande"),
+      BoolProp("CloseButton", true),
+      BoolProp("Resizeable", false),
+      BoolProp("MaximizeButton", false),
+      BoolProp("MinimizeButton", true),
+      BoolProp("FullScreenButton", false),
+      BoolProp("Composite", false),
+      IntProp("MacProcID", 0),
+      IntProp("Placement", 0),
+      BoolProp("Visible", true),
+      BoolProp("LiveResize", true),
+      BoolProp("FullScreen", false),
+      BoolProp("MenuBarVisible", true),
+      BoolProp("HasBackColor", false),
+      ColorProp("BackColor", kWhite),
   };
 }
 
@@ -141,8 +152,8 @@ PropertyList CheckBoxData(const std::string& name, Geometry g, const std::string
 
 PropertyList ShellData() {
   return {
-      IntProp("TimeOut", 0),     IntProp("Mode", 1),           TextProp("Arguments", ""),
-      TextProp("Backend", ""),   BoolProp("Canonical", false),
+      IntProp("TimeOut", 0),   IntProp("Mode", 1),           TextProp("Arguments", ""),
+      TextProp("Backend", ""), BoolProp("Canonical", false),
   };
 }
 

@@ -30,7 +30,8 @@ struct Geometry {
 PropertyList WindowData();
 PropertyList PushButtonData(const std::string& name, Geometry g, const std::string& caption, bool isDefault);
 PropertyList TextFieldData(const std::string& name, Geometry g, const std::string& text);
-PropertyList LabelData(const std::string& name, Geometry g, const std::string& text, std::int32_t textAlign = 0);
+PropertyList LabelData(const std::string& name, Geometry g, const std::string& text,
+                       std::int32_t textAlign = 0);
 PropertyList CheckBoxData(const std::string& name, Geometry g, const std::string& caption);
 PropertyList ShellData();
 

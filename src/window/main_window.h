@@ -2,9 +2,9 @@
 // are reached through the accessors of their names; every accessor looks its
 // control up again, and a caller that gets nil raises NilObjectException.
 //
-// The methods are defined where their concern lives: the design data and
-// the opening here, the Start/Stop handler in src/server, the settings file
-// in src/settings.
+// The handlers and the settings methods are short adapters: they read or set
+// the controls and call down into src/settings and src/server, which know
+// nothing of the window.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,7 @@
 #include "platform/menu.h"
 #include "platform/shell.h"
 #include "platform/window.h"
+#include "settings/settings_file.h"
 
 class MainWindow : public Window {
  public:
@@ -95,7 +96,6 @@ class MainWindow : public Window {
   // The last command line handed to AsyncShell.
   std::string ThreadString;
 
-  // The opening's read of the settings file failed: the next save sets
-  // aside whatever is at the file's path before it writes (src/settings).
-  bool settingsUnread_ = false;
+  // The settings file, which remembers whether the opening could read it.
+  SettingsFile settingsFile_;
 };

@@ -13,9 +13,13 @@ std::shared_ptr<T> MenuItemNamed(MainWindow& window, const char* name) {
 
 std::shared_ptr<MenuItem> MainWindow::Menu() { return MenuItemNamed<MenuItem>(*this, "Menu"); }
 std::shared_ptr<MenuItem> MainWindow::EditMenu() { return MenuItemNamed<MenuItem>(*this, "EditMenu"); }
-std::shared_ptr<MenuItem> MainWindow::DeleteConfig() { return MenuItemNamed<MenuItem>(*this, "DeleteConfig"); }
+std::shared_ptr<MenuItem> MainWindow::DeleteConfig() {
+  return MenuItemNamed<MenuItem>(*this, "DeleteConfig");
+}
 std::shared_ptr<MenuItem> MainWindow::FileMenu() { return MenuItemNamed<MenuItem>(*this, "FileMenu"); }
-std::shared_ptr<QuitMenuItem> MainWindow::FileQuit() { return MenuItemNamed<QuitMenuItem>(*this, "FileQuit"); }
+std::shared_ptr<QuitMenuItem> MainWindow::FileQuit() {
+  return MenuItemNamed<QuitMenuItem>(*this, "FileQuit");
+}
 
 void MainWindow::AddMenuHandlers(std::shared_ptr<Window> w) {
   // A window of another class would have no handler to give: raise, never crash.

@@ -2,7 +2,6 @@
 // starts it: the opening takes that run's output instead of running the
 // query again, unless Label1 was given another text first.
 #include <QLineEdit>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>

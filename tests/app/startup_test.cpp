@@ -23,6 +23,7 @@
 #include "platform/shell.h"
 #include "support/fake_record.h"
 #include "support/open_descriptors.h"
+#include "support/pump.h"
 #include "support/test_support.h"
 #include "window/main_window.h"
 

@@ -68,7 +68,7 @@ class LauncherE2E : public ::testing::Test {
     ASSERT_TRUE(e2e::WaitFor([&] { return Settled(); }, kStartTimeout)) << Stderr();
   }
 
-  std::string Stderr() const { return e2e::Slurp(box_.err()); }
+  std::string Stderr() const { return testsupport::ReadFile(box_.err()); }
 
   e2e::Sandbox box_;
   e2e::Child launcher_;
@@ -110,7 +110,7 @@ TEST_P(AutoStart, StartsTheFakeOnceWithPortAndShareAndSavesYes) {
 
   e2e::Settings expected = saved;
   expected.Automount = "Yes";
-  EXPECT_EQ(e2e::Slurp(box_.settingsFile()), expected.Text());
+  EXPECT_EQ(testsupport::ReadFile(box_.settingsFile()), expected.Text());
   EXPECT_TRUE(launcher_.Running());
   EXPECT_EQ(Stderr(), "");
 }
@@ -159,7 +159,7 @@ TEST_F(LauncherE2E, MalformedSettingsStartNothingAndReportOneLine) {
                 "orvande: unhandled JSONException 6: Missing , or } at position 12 (settings file " +
                 box_.settingsFile().string() + "; it is kept and set aside at the next Start)"}));
   EXPECT_FALSE(e2e::fs::exists(box_.record())) << "a server was started";
-  EXPECT_EQ(e2e::Slurp(box_.settingsFile()), malformed);
+  EXPECT_EQ(testsupport::ReadFile(box_.settingsFile()), malformed);
 }
 
 // A first launch: no settings folder, perhaps not even the application-data
@@ -187,11 +187,12 @@ INSTANTIATE_TEST_SUITE_P(E2E, FirstLaunch, ::testing::Values(true, false), [](co
 // No settings: the pushed Start saves the address the opening showed.
 TEST_F(LauncherE2E, AddressQueryRunsOnceAndItsAddressIsTheOneShown) {
   Launch({"-automount"});
-  ASSERT_TRUE(e2e::WaitFor([&] { return !e2e::Slurp(box_.settingsFile()).empty(); }, kStartTimeout))
+  ASSERT_TRUE(
+      e2e::WaitFor([&] { return !testsupport::ReadFile(box_.settingsFile()).empty(); }, kStartTimeout))
       << Stderr();
   WaitSettled();
   EXPECT_EQ(box_.Lines(box_.ifconfigLog()).size(), 1u);
-  const std::string saved = e2e::Slurp(box_.settingsFile());
+  const std::string saved = testsupport::ReadFile(box_.settingsFile());
   EXPECT_NE(saved.find("\"ipaddress\":\"192.0.2.77\""), std::string::npos) << saved;
 }
 
@@ -201,8 +202,8 @@ TEST_F(LauncherE2E, AddressQueryRunsOnceAndItsAddressIsTheOneShown) {
 // hook raises.
 TEST_F(LauncherE2E, StartUpEndedByAnExceptionExitsOneAndEndsTheQueryStartedAhead) {
   const auto pidFile = box_.root() / "ifconfig.pid";
-  e2e::Spit(box_.bin() / "ifconfig", "#!/bin/sh\necho $$ > '" + pidFile.string() + "'\nexec sleep 30\n",
-            true);
+  testsupport::WriteFile(box_.bin() / "ifconfig",
+                         "#!/bin/sh\necho $$ > '" + pidFile.string() + "'\nexec sleep 30\n", true);
   LaunchWith({}, box_.Environment(), -1, ORVANDE_STARTUP_RAISES_EXE);
   auto status = launcher_.WaitExit(kStartTimeout);
   ASSERT_TRUE(status.has_value()) << "the launcher did not end";
@@ -212,8 +213,8 @@ TEST_F(LauncherE2E, StartUpEndedByAnExceptionExitsOneAndEndsTheQueryStartedAhead
             (std::vector<std::string>{"orvande: unhandled RuntimeException 0: start-up failed"}));
 
   // Killed before it got this far, or ended now.
-  if (!e2e::WaitFor([&] { return !e2e::Slurp(pidFile).empty(); }, 500ms)) return;
-  const pid_t query = static_cast<pid_t>(std::atol(e2e::Slurp(pidFile).c_str()));
+  if (!e2e::WaitFor([&] { return !testsupport::ReadFile(pidFile).empty(); }, 500ms)) return;
+  const pid_t query = static_cast<pid_t>(std::atol(testsupport::ReadFile(pidFile).c_str()));
   auto gone = [&] {
     auto st = e2e::ReadStat(query);
     return !st || st->state == 'Z';
@@ -238,7 +239,7 @@ TEST_F(LauncherE2E, FloodingAddressQueryEndsAtTheLimitInLittleMemory) {
 
   // Lines that hold no address, so the query reads on until the limit ends it.
   e2e::fs::remove(box_.ifconfigLog());
-  e2e::Spit(
+  testsupport::WriteFile(
       box_.bin() / "ifconfig",
       "#!/bin/sh\necho ran >> '" + box_.ifconfigLog().string() + "'\nexec yes 'inet6 fe80::1 prefixlen 64'\n",
       true);
@@ -299,8 +300,9 @@ class NoDisplay : public LauncherE2E, public ::testing::WithParamInterface<NoDis
 // gives up, and must not outlive it.
 TEST_P(NoDisplay, SaysItNeedsAGraphicalSessionInOneLineExitsOneAndLeavesNoQuery) {
   if (e2e::fs::exists("/tmp/.X11-unix/X4711")) GTEST_SKIP() << "an X server answers on :4711 here";
-  e2e::Spit(box_.bin() / "ifconfig",
-            "#!/bin/sh\necho ran >> '" + box_.ifconfigLog().string() + "'\nexec sleep 60\n", true);
+  testsupport::WriteFile(box_.bin() / "ifconfig",
+                         "#!/bin/sh\necho ran >> '" + box_.ifconfigLog().string() + "'\nexec sleep 60\n",
+                         true);
   std::vector<std::string> env = WithoutDisplay(box_.Environment());
   for (const auto& [name, value] : GetParam().env) env.push_back(name + "=" + value);
   LaunchWith({}, env);

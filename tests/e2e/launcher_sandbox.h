@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "support/fake_record.h"
+#include "support/settings_text.h"
 #include "support/test_support.h"
 
 extern char** environ;
@@ -53,43 +54,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// The whole file, or what could be read of it. Plain read(2): a /proc file
-// of a process that is just ending fails with ESRCH, which std::ifstream
-// would turn into an exception.
-inline std::string Slurp(const fs::path& p) {
-  std::string out;
-  int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return out;
-  char buf[8192];
-  for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    out.append(buf, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  return out;
-}
-
-inline void Spit(const fs::path& p, const std::string& content, bool executable = false) {
-  {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << content;
-  }
-  if (executable) fs::permissions(p, fs::perms::owner_all);
-}
-
-// The settings text as the launcher writes it: names and values escaped the
-// way the settings file stores them (backslash, double quote, slash).
-inline std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '\\' || c == '"' || c == '/') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
 struct Settings {
   std::string ipaddress = "10.1.2.3";
   std::string port = "40123";
@@ -97,10 +61,9 @@ struct Settings {
   std::string ShareDir;
   std::string Automount = "No";
 
+  // The text the launcher saves for them.
   std::string Text() const {
-    return "{\"ipaddress\":" + JsonString(ipaddress) + ",\"port\":" + JsonString(port) +
-           ",\"velmoorFldr\":" + JsonString(velmoorFldr) + ",\"ShareDir\":" + JsonString(ShareDir) +
-           ",\"Automount\":" + JsonString(Automount) + "}";
+    return testsupport::SettingsText(ipaddress, port, velmoorFldr, ShareDir, Automount);
   }
 };
 
@@ -136,7 +99,7 @@ inline void EndRecorded(const fs::path& record) {
 
 // A "Vm..." figure of /proc/<pid>/status in KiB, or -1.
 inline long long StatusKiB(pid_t pid, const std::string& key) {
-  std::istringstream in(Slurp("/proc/" + std::to_string(pid) + "/status"));
+  std::istringstream in(testsupport::ReadFile("/proc/" + std::to_string(pid) + "/status"));
   std::string line;
   while (std::getline(in, line)) {
     if (line.rfind(key + ":", 0) == 0) return std::atoll(line.c_str() + key.size() + 1);
@@ -178,9 +141,9 @@ inline std::vector<pid_t> LiveChildren(pid_t parent) { return Children(parent, f
 // to do.
 inline bool WaitingInLoop(pid_t pid) {
   const std::string task = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid);
-  std::string s = Slurp(task + "/syscall");
+  std::string s = testsupport::ReadFile(task + "/syscall");
   if (s.empty()) {
-    std::string st = Slurp(task + "/stat");
+    std::string st = testsupport::ReadFile(task + "/stat");
     auto close = st.rfind(')');
     return close != std::string::npos && close + 2 < st.size() && st[close + 2] == 'S';
   }
@@ -357,22 +320,23 @@ class Sandbox {
 
   // The fake ifconfig notes each run, then prints exactly this text.
   void SetIfconfig(const std::string& output) {
-    Spit(root_ / "ifconfig.out", output);
-    Spit(bin() / "ifconfig",
-         "#!/bin/sh\necho ran >> '" + ifconfigLog().string() + "'\ncat '" +
-             (root_ / "ifconfig.out").string() + "'\n",
-         true);
+    testsupport::WriteFile(root_ / "ifconfig.out", output);
+    testsupport::WriteFile(bin() / "ifconfig",
+                           "#!/bin/sh\necho ran >> '" + ifconfigLog().string() + "'\ncat '" +
+                               (root_ / "ifconfig.out").string() + "'\n",
+                           true);
   }
 
   // An ifconfig that prints one interface line from the shell's own echo and
   // notes nothing: the cheapest query a machine could answer.
   void SetIfconfigInstant() {
-    Spit(bin() / "ifconfig", "#!/bin/sh\necho 'inet 192.0.2.77 netmask 255.255.255.0'\n", true);
+    testsupport::WriteFile(bin() / "ifconfig", "#!/bin/sh\necho 'inet 192.0.2.77 netmask 255.255.255.0'\n",
+                           true);
   }
 
   void WriteSettings(const std::string& text) {
     fs::create_directories(settingsFolder());
-    Spit(settingsFile(), text);
+    testsupport::WriteFile(settingsFile(), text);
   }
 
   // The environment a user's launcher would have here; extra variables
@@ -397,7 +361,7 @@ class Sandbox {
 
   std::vector<std::string> Lines(const fs::path& file) const {
     std::vector<std::string> lines;
-    std::istringstream in(Slurp(file));
+    std::istringstream in(testsupport::ReadFile(file));
     std::string line;
     while (std::getline(in, line)) lines.push_back(line);
     return lines;
@@ -414,7 +378,7 @@ class Sandbox {
 // not listed; nor is this process.
 inline bool CarriesEnvironmentOf(pid_t pid, const Sandbox& box) {
   const std::string marker = "VELMOOR_RECORD=" + box.record().string();
-  const std::string env = Slurp("/proc/" + std::to_string(pid) + "/environ");
+  const std::string env = testsupport::ReadFile("/proc/" + std::to_string(pid) + "/environ");
   for (std::size_t at = 0; at < env.size();) {
     std::size_t end = env.find('\0', at);
     if (end == std::string::npos) end = env.size();

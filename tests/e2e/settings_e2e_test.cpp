@@ -60,7 +60,7 @@ class SettingsE2E : public ::testing::Test {
 
   bool Settled() { return e2e::Settled(box_, launcher_); }
 
-  std::string Stderr() const { return e2e::Slurp(box_.err()); }
+  std::string Stderr() const { return testsupport::ReadFile(box_.err()); }
   std::vector<std::string> StderrLines() const { return box_.Lines(box_.err()); }
 
   // The launcher's peak memory so far, in KiB.
@@ -103,10 +103,10 @@ TEST_P(HostilePath, OneLineAndTheWindowOpensWithinASecond) {
   // The opening moves nothing and changes nothing.
   EXPECT_TRUE(fs::exists(fs::symlink_status(path)));
   if (bytes) {
-    EXPECT_TRUE(e2e::Slurp(path) == *bytes) << "the file changed";
+    EXPECT_TRUE(testsupport::ReadFile(path) == *bytes) << "the file changed";
   }
   if (c.kind == Bad::LinkToUnparsableFile) {
-    EXPECT_EQ(e2e::Slurp(outside / "dotfiles.json"), kMissingComma);
+    EXPECT_EQ(testsupport::ReadFile(outside / "dotfiles.json"), kMissingComma);
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(box_.settingsFolder()), fs::directory_iterator()), 1);
 }
@@ -153,11 +153,11 @@ TEST_P(UnusablePlace, StartFailsNamingThePathOrSavesInTheFolderItMade) {
   std::vector<std::string> env;
   switch (c.place) {
     case Place::XdgIsAFile:
-      e2e::Spit(root + "/file", "mine");
+      testsupport::WriteFile(root + "/file", "mine");
       env = box_.Environment({{"XDG_CONFIG_HOME", root + "/file"}});
       break;
     case Place::OrvandeIsAFile:
-      e2e::Spit(box_.settingsFolder(), "mine");
+      testsupport::WriteFile(box_.settingsFolder(), "mine");
       env = box_.Environment();
       break;
     case Place::XdgMissingNested:
@@ -176,14 +176,14 @@ TEST_P(UnusablePlace, StartFailsNamingThePathOrSavesInTheFolderItMade) {
     EXPECT_EQ(StderrLines(), (std::vector<std::string>{"orvande: unhandled " + expand(c.report)}));
     EXPECT_FALSE(fs::exists(box_.record())) << "a server was started";
     const fs::path kept = c.place == Place::XdgIsAFile ? fs::path(root + "/file") : box_.settingsFolder();
-    EXPECT_EQ(e2e::Slurp(kept), "mine");
+    EXPECT_EQ(testsupport::ReadFile(kept), "mine");
     return;
   }
   // The start went on to the shell (which finds no /Games/velmoor): no
   // report of the launcher's own.
   EXPECT_EQ(Stderr().find("orvande: unhandled"), std::string::npos) << Stderr();
   const fs::path data = expand(c.savedIn);
-  EXPECT_EQ(e2e::Slurp(data / "ORVANDE" / "ORVANDE.json"), FirstAutomountSave());
+  EXPECT_EQ(testsupport::ReadFile(data / "ORVANDE" / "ORVANDE.json"), FirstAutomountSave());
   // Every folder on the way was made for the application-data folder.
   for (fs::path p = data; p.string().size() > root.size(); p = p.parent_path()) {
     struct stat st;
@@ -234,8 +234,7 @@ void LaunchWithoutHome(e2e::Child& launcher, const e2e::Sandbox& box, const std:
   const int err = open(box.err().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ASSERT_GE(out, 0);
   ASSERT_GE(err, 0);
-  pid_t pid = fork();
-  if (pid == 0) {
+  const pid_t pid = testsupport::ForkChild([&] {
     if (dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     int in = open("/dev/null", O_RDONLY);
     if (in < 0 || dup2(in, 0) < 0) _exit(126);
@@ -249,10 +248,10 @@ void LaunchWithoutHome(e2e::Child& launcher, const e2e::Sandbox& box, const std:
         _exit(124);
       }
     }
-    if (asNobody && !BecomeNobody()) _exit(125);
+    if (asNobody && !BecomeNobody()) _exit(testsupport::kCannotBecomeNobody);
     execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
+    return 127;
+  });
   close(out);
   close(err);
   ASSERT_GT(pid, 0);
@@ -333,7 +332,7 @@ TEST_F(SettingsE2E, HomeUnsetSavesUnderThePasswordDatabasesHome) {
   ASSERT_TRUE(settled && !status) << Stderr();
   const fs::path file = standIn / ".config" / "ORVANDE" / "ORVANDE.json";
   ASSERT_TRUE(e2e::WaitFor([&] { return fs::exists(file); }, 5s)) << Stderr();
-  EXPECT_EQ(e2e::Slurp(file), FirstAutomountSave());
+  EXPECT_EQ(testsupport::ReadFile(file), FirstAutomountSave());
   EXPECT_EQ(Stderr().find("orvande: unhandled"), std::string::npos) << Stderr();
   EXPECT_EQ(fs::exists(fs::path(home) / ".config" / "ORVANDE"), realHadSettings)
       << "the real home was touched";
@@ -447,7 +446,7 @@ class NoSettingsFile : public SettingsE2E, public ::testing::WithParamInterface<
 TEST_P(NoSettingsFile, AutomountOpensQuietlyAndStartsTheServer) {
   const fs::path aside = box_.settingsFolder() / "ORVANDE.json.unreadable-20240101-000000";
   if (GetParam() != Holds::NoFolder) fs::create_directories(box_.settingsFolder());
-  if (GetParam() == Holds::OnlyACopySetAside) e2e::Spit(aside, kMissingComma);
+  if (GetParam() == Holds::OnlyACopySetAside) testsupport::WriteFile(aside, kMissingComma);
 
   LaunchWithGames(launcher_, box_, {"-automount"}, box_.Environment());
   auto records = [&] { return testsupport::ReadFakeRecords(box_.record()); };
@@ -475,9 +474,9 @@ TEST_P(NoSettingsFile, AutomountOpensQuietlyAndStartsTheServer) {
   ASSERT_EQ(started.size(), 1u);
   EXPECT_EQ(started[0].args, (std::vector<std::string>{"-p", "38008", "/Games"}));
   EXPECT_TRUE(e2e::Alive(started[0]));
-  EXPECT_EQ(e2e::Slurp(box_.settingsFile()), FirstAutomountSave());
+  EXPECT_EQ(testsupport::ReadFile(box_.settingsFile()), FirstAutomountSave());
   if (GetParam() == Holds::OnlyACopySetAside) {
-    EXPECT_EQ(e2e::Slurp(aside), kMissingComma);
+    EXPECT_EQ(testsupport::ReadFile(aside), kMissingComma);
     EXPECT_EQ(std::distance(fs::directory_iterator(box_.settingsFolder()), fs::directory_iterator()), 2);
   }
 }

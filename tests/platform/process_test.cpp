@@ -1,8 +1,7 @@
 // The POSIX process runner: the synchronous run, the exit descriptor with
 // both of its kinds (pidfd and the thread fallback), and what it leaves open.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include "platform/process_posix.h"
 #include "support/fake_record.h"
 #include "support/open_descriptors.h"
+#include "support/pump.h"
 #include "support/test_support.h"
 
 using namespace std::chrono_literals;
@@ -108,9 +108,8 @@ TEST_P(RunnerTest, StandardErrorFirstDoesNotDeadlock) {
   testsupport::TempDir tmp;
   const auto errFile = tmp.path() / "stderr";
   process::RunResult r;
-  testsupport::WithStderrTo(errFile, [&] {
-    r = process::RunCaptured(Quoted(FakesDir() / "emit") + " 2 1048576; echo done", 20s);
-  });
+  testsupport::WithStderrTo(
+      errFile, [&] { r = process::RunCaptured(Quoted(FakesDir() / "emit") + " 2 1048576; echo done", 20s); });
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.output, "done\n");
   EXPECT_EQ(std::filesystem::file_size(errFile), 1048576u);  // the launcher's own stderr
@@ -126,7 +125,8 @@ TEST_P(RunnerTest, TimeOutEndsTheWholeGroupAndKeepsTheOutput) {
   const auto server = FakeUnderOwnName(tmp);
   const std::vector<TimeoutCase> cases = {
       {"pipeline", "echo $$; echo before; sleep 30 | cat"},
-      {"member ignoring SIGTERM", "echo $$; echo before; VELMOOR_IGNORE_TERM=1 " + Quoted(server) + " & wait"},
+      {"member ignoring SIGTERM",
+       "echo $$; echo before; VELMOOR_IGNORE_TERM=1 " + Quoted(server) + " & wait"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

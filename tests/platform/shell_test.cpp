@@ -25,6 +25,7 @@ extern char** environ;
 #include "platform/shell.h"
 #include "support/fake_record.h"
 #include "support/open_descriptors.h"
+#include "support/pump.h"
 #include "support/test_support.h"
 
 using namespace std::chrono_literals;

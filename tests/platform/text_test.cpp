@@ -1,8 +1,9 @@
 // The text functions that the window's decisions stand on.
+#include "platform/text.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/exceptions.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -33,7 +34,10 @@ TEST(TextTest, RightCountsCharacters) {
   EXPECT_EQ(Right("orvande -automount", 10), "-automount");
   EXPECT_EQ(Right("short", 10), "short");
   EXPECT_EQ(Right("", 3), "");
-  EXPECT_EQ(Right("/Mus\xC3\xA9""e/velmoor", 8), "/velmoor");
+  EXPECT_EQ(Right("/Mus\xC3\xA9"
+                  "e/velmoor",
+                  8),
+            "/velmoor");
   EXPECT_EQ(Right("ab\xC3\xA9", 1), "\xC3\xA9");  // never half a character
 }
 

@@ -1,3 +1,5 @@
+#include "platform/textstream.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -25,7 +27,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/textstream.h"
 #include "support/posix_support.h"
 #include "support/test_support.h"
 
@@ -145,54 +146,7 @@ int CloseOnExecOf(const fs::path& path) {
 }
 
 std::string Describe(const IOException& e, const FolderItem& item) {
-  return std::to_string(e.ErrorNumber) + " " + std::to_string(item.LastErrorCode()) + " " +
-         e.Message;
-}
-
-// Runs body in a forked child, as user nobody when unprivileged is set and
-// this process is root, and gives what the body returned. The child always
-// ends before this returns.
-struct ChildResult {
-  bool skipped = false;
-  std::string output;
-};
-
-ChildResult RunInChild(const std::function<std::string()>& body, bool unprivileged) {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return {false, "pipe failed"};
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(fds[0]);
-    std::string out;
-    if (unprivileged && ::geteuid() == 0 && !testsupport::BecomeNobody()) {
-      ::_exit(77);
-    }
-    try {
-      out = body();
-    } catch (const RuntimeException& e) {
-      out = "unexpected " + DescribeException(e);
-    } catch (...) {
-      out = "unexpected exception";
-    }
-    if (::write(fds[1], out.data(), out.size()) < 0) ::_exit(3);
-    ::_exit(0);
-  }
-  ::close(fds[1]);
-  ChildResult result;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
-    if (n > 0) result.output.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fds[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  result.skipped = WIFEXITED(status) && WEXITSTATUS(status) == 77;
-  if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && !result.skipped)) {
-    result.output += " [child status " + std::to_string(status) + "]";
-  }
-  return result;
+  return std::to_string(e.ErrorNumber) + " " + std::to_string(item.LastErrorCode()) + " " + e.Message;
 }
 
 // A settings folder with a file in it.
@@ -352,8 +306,8 @@ TEST_P(TextStreamOpenFailure, RaisesIOExceptionWithTheErrnoOnTheItem) {
     }
     FAIL() << "no exception";
   } catch (const IOException& e) {
-    EXPECT_EQ(Describe(e, *file), std::to_string(c.error) + " " + std::to_string(c.error) +
-                                      " cannot " + verb + " " + file->NativePath() + ": " +
+    EXPECT_EQ(Describe(e, *file), std::to_string(c.error) + " " + std::to_string(c.error) + " cannot " +
+                                      verb + " " + file->NativePath() + ": " +
                                       (c.reason ? c.reason : std::generic_category().message(c.error)));
   }
   EXPECT_EQ(Entries(folder), std::vector<std::string>{"AFolder"});
@@ -373,7 +327,8 @@ TEST_P(TextStreamOpenFailure, RaisesIOExceptionWithTheErrnoOnTheItem) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, TextStreamOpenFailure,
     testing::Values(OpenFailure{"CreateInMissingFolder", true, "missing/ORVANDE.json", ENOENT},
-                    OpenFailure{"CreateOverAFolder", true, "AFolder", EISDIR, "not a regular file (a folder)"},
+                    OpenFailure{"CreateOverAFolder", true, "AFolder", EISDIR,
+                                "not a regular file (a folder)"},
                     OpenFailure{"OpenMissingFile", false, "ORVANDE.json", ENOENT},
                     OpenFailure{"OpenMissingFolder", false, "missing/ORVANDE.json", ENOENT},
                     OpenFailure{"OpenAFolder", false, "AFolder", EISDIR, "not a regular file (a folder)"}),
@@ -401,7 +356,7 @@ TEST_P(TextStreamPermission, DeniedCreateLeavesThePreviousFileUntouched) {
   }
   fs::permissions(folder, static_cast<fs::perms>(c.folderMode));
 
-  ChildResult result = RunInChild(
+  testsupport::ChildRun result = testsupport::RunInChild(
       [this] {
         try {
           auto out = TextOutputStream::Create(item);
@@ -427,12 +382,11 @@ TEST_P(TextStreamPermission, DeniedCreateLeavesThePreviousFileUntouched) {
   EXPECT_EQ(ModeOf(target), c.fileMode);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TextStreamPermission,
-    testing::Values(PermissionCase{"FolderNotWritable", 0555, 0644, true},
-                    PermissionCase{"FileReadOnly", 0755, 0444, true},
-                    PermissionCase{"BothWritable", 0755, 0644, false}),
-    [](const auto& info) { return std::string(info.param.what); });
+INSTANTIATE_TEST_SUITE_P(Cases, TextStreamPermission,
+                         testing::Values(PermissionCase{"FolderNotWritable", 0555, 0644, true},
+                                         PermissionCase{"FileReadOnly", 0755, 0444, true},
+                                         PermissionCase{"BothWritable", 0755, 0644, false}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 // A write that fails part-way: a file-size limit in a child, with SIGXFSZ
 // ignored so that write() reports EFBIG after the first few kilobytes.
@@ -442,7 +396,7 @@ class TextStreamPartWrite : public TextStream, public testing::WithParamInterfac
 TEST_P(TextStreamPartWrite, LeavesThePreviousFileByteForByte) {
   const bool closeAfterFailure = GetParam();
   WritePrevious();
-  ChildResult result = RunInChild(
+  testsupport::ChildRun result = testsupport::RunInChild(
       [this, closeAfterFailure] {
         ::signal(SIGXFSZ, SIG_IGN);
         struct rlimit limit = {4096, 4096};
@@ -474,10 +428,9 @@ TEST_P(TextStreamPartWrite, LeavesThePreviousFileByteForByte) {
   EXPECT_EQ(Entries(folder), std::vector<std::string>{"ORVANDE.json"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, TextStreamPartWrite, testing::Bool(),
-                         [](const auto& info) {
-                           return std::string(info.param ? "ClosedAfterFailure" : "Dropped");
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, TextStreamPartWrite, testing::Bool(), [](const auto& info) {
+  return std::string(info.param ? "ClosedAfterFailure" : "Dropped");
+});
 
 // Hostile things at the path: opening neither waits (a FIFO with no writer
 // would hold a blocking open for ever) nor reads, and raises naming the path.
@@ -499,13 +452,19 @@ TEST_P(TextStreamHostileOpen, RaisesAtOnceThatItIsNotARegularFile) {
   const HostileCase& c = GetParam();
   fs::path elsewhere = dir.path() / "elsewhere";
   switch (c.kind) {
-    case Hostile::Fifo: ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0); break;
+    case Hostile::Fifo:
+      ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+      break;
     case Hostile::LinkToFifo:
       ASSERT_EQ(::mkfifo(elsewhere.c_str(), 0600), 0);
       fs::create_symlink(elsewhere, target);
       break;
-    case Hostile::LinkToDevZero: fs::create_symlink("/dev/zero", target); break;
-    case Hostile::Folder: fs::create_directory(target); break;
+    case Hostile::LinkToDevZero:
+      fs::create_symlink("/dev/zero", target);
+      break;
+    case Hostile::Folder:
+      fs::create_directory(target);
+      break;
     case Hostile::LinkToFolder:
       fs::create_directory(elsewhere);
       fs::create_directory_symlink(elsewhere, target);
@@ -522,7 +481,7 @@ TEST_P(TextStreamHostileOpen, RaisesAtOnceThatItIsNotARegularFile) {
       break;
     }
   }
-  ChildResult result = RunInChild(
+  testsupport::ChildRun result = testsupport::RunInChild(
       [this] {
         ::alarm(10);
         auto start = std::chrono::steady_clock::now();
@@ -558,9 +517,7 @@ INSTANTIATE_TEST_SUITE_P(
 // read; one at it reads whole.
 
 TEST_F(TextStream, AFileAtTheLimitReadsWhole) {
-  {
-    std::ofstream out(target, std::ios::binary);
-  }
+  { std::ofstream out(target, std::ios::binary); }
   fs::resize_file(target, TextInputStream::kMaxSize);
   auto in = TextInputStream::Open(item);
   EXPECT_EQ(in->ReadAll().size(), static_cast<std::size_t>(TextInputStream::kMaxSize));
@@ -634,7 +591,9 @@ TEST_P(TextStreamCreateOverNonFile, RaisesAndLeavesItAsItWas) {
   std::string kind = "a FIFO";
   int error = EINVAL;
   switch (GetParam()) {
-    case NotAFile::Fifo: ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0); break;
+    case NotAFile::Fifo:
+      ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+      break;
     case NotAFile::LinkToFifo:
       ASSERT_EQ(::mkfifo(elsewhere.c_str(), 0600), 0);
       fs::create_symlink(elsewhere, target);
@@ -668,9 +627,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, TextStreamCreateOverNonFile,
                          testing::Values(NotAFile::Fifo, NotAFile::LinkToFifo, NotAFile::LinkToFolder),
                          [](const auto& info) {
                            switch (info.param) {
-                             case NotAFile::Fifo: return std::string("Fifo");
-                             case NotAFile::LinkToFifo: return std::string("LinkToFifo");
-                             default: return std::string("LinkToFolder");
+                             case NotAFile::Fifo:
+                               return std::string("Fifo");
+                             case NotAFile::LinkToFifo:
+                               return std::string("LinkToFifo");
+                             default:
+                               return std::string("LinkToFolder");
                            }
                          });
 
@@ -829,7 +791,7 @@ TEST_F(TextStream, SaveSyncsTheTemporaryBeforeTheRenameAndTheFolderAfter) {
 TEST_F(TextStream, AFifoSwappedInAfterTheCheckIsRefusedWithoutWaiting) {
   WritePrevious();
   const std::string path = target.string();
-  ChildResult result = RunInChild(
+  testsupport::ChildRun result = testsupport::RunInChild(
       [this, &path] {
         ::alarm(5);
         seam::fifoAtOpen = path.c_str();

@@ -27,6 +27,7 @@
 
 #include "support/fake_record.h"
 #include "support/posix_support.h"
+#include "support/settings_text.h"
 #include "support/window_fixture.h"
 
 namespace fs = std::filesystem;
@@ -35,23 +36,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A JSON string as the settings file holds it: backslash, quote and slash
-// each written with a backslash before it.
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '\\' || c == '"' || c == '/') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-std::string SettingsText(const std::string& ip, const std::string& port, const std::string& server,
-                         const std::string& share, const std::string& automount) {
-  return "{\"ipaddress\":" + JsonText(ip) + ",\"port\":" + JsonText(port) +
-         ",\"velmoorFldr\":" + JsonText(server) + ",\"ShareDir\":" + JsonText(share) +
-         ",\"Automount\":" + JsonText(automount) + "}";
-}
+using testsupport::SettingsText;
 
 // True once the process is gone from the system: ended and reaped by its
 // parent. A zombie still counts as there.
@@ -289,25 +274,6 @@ INSTANTIATE_TEST_SUITE_P(Captions, OtherCaption,
                          ::testing::Values("start", "STOP", "Start ", " Stop", "", "Stopped"),
                          [](const auto& info) { return "Caption" + std::to_string(info.index); });
 
-// Root passes every permission test, so the folder is made unwritable by
-// running the click with the effective user of nobody; the guard gives root
-// back whatever happens.
-class AsNobody {
- public:
-  AsNobody() : ok_(geteuid() != 0 || seteuid(testsupport::kNobody) == 0) {}
-  ~AsNobody() {
-    if (geteuid() != getuid()) {
-      EXPECT_EQ(seteuid(getuid()), 0);
-    }
-  }
-  AsNobody(const AsNobody&) = delete;
-  AsNobody& operator=(const AsNobody&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_;
-};
-
 TEST_F(StartStopTest, FailingSaveStartsNothingAndKeepsStartAndThePreviousFile) {
   const std::string previous = SettingsText("10.0.0.1", "9000", Server().string(), "/srv/old", "No");
   WriteSettings(previous);
@@ -324,10 +290,12 @@ TEST_F(StartStopTest, FailingSaveStartsNothingAndKeepsStartAndThePreviousFile) {
   fs::permissions(Server(), reach);
   fs::permissions(cwd_.path(), fs::perms::all);
 
+  // Root passes every permission test, so the folder is made unwritable by
+  // running the click with the effective user of nobody.
   bool dropped = false;
   testing::internal::CaptureStderr();
   {
-    AsNobody nobody;
+    testsupport::AsNobody nobody;
     dropped = nobody.ok();
     if (dropped) Click();
   }

@@ -64,7 +64,10 @@ inline std::vector<FakeRecord> ReadFakeRecords(const std::filesystem::path& file
       current.reset();
     } else if (key == "pid" || key == "ppid" || key == "pgid" || key == "sid") {
       pid_t v = static_cast<pid_t>(std::atol(rest.c_str()));
-      (key == "pid" ? current->pid : key == "ppid" ? current->ppid : key == "pgid" ? current->pgid : current->sid) = v;
+      (key == "pid"    ? current->pid
+       : key == "ppid" ? current->ppid
+       : key == "pgid" ? current->pgid
+                       : current->sid) = v;
     } else if (key == "start") {
       current->start = rest;
     } else if (key == "arg") {

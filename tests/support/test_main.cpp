@@ -1,30 +1,20 @@
-// Every test binary starts here: offscreen Qt, a private settings folder so
-// that no test ever touches the real home folder, and the fake killall first
-// on PATH, so that no stop command a test makes ends a process it did not
-// start.
+// The start of every test binary that uses Qt: offscreen Qt, and the private
+// settings folder, home and PATH of test_support.h's TestProcessEnvironment.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <string>
 
 #include "platform/runtime.h"
 #include "support/test_support.h"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  std::string home = (std::filesystem::temp_directory_path() / "orvande-test-XXXXXX").string();
-  if (!mkdtemp(home.data())) return 2;
-  setenv("XDG_CONFIG_HOME", home.c_str(), 1);
-  setenv("HOME", home.c_str(), 1);
-  const char* path = std::getenv("PATH");
-  setenv("PATH", testsupport::PathWithFakeKillall(path ? path : "/usr/bin:/bin").c_str(), 1);
+  testsupport::TestProcessEnvironment environment;
+  if (!environment.ok()) return 2;
 
   testing::InitGoogleTest(&argc, argv);
   RuntimeInit();
   int rc = RUN_ALL_TESTS();
   RuntimeExit();
-  std::error_code ignored;
-  std::filesystem::remove_all(home, ignored);
   return rc;
 }

@@ -1,10 +1,17 @@
 // Small helpers the tests share: temporary folders, whole-file reads and
-// writes, and waiting on the event loop.
+// writes, the fakes' folders and standard error sent to a file. Header-only
+// and free of Qt, so the settings tests, the end-to-end tests and the
+// benchmarks use it unlinked; waiting on the event loop is in pump.h.
 #pragma once
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -41,11 +48,44 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-std::string ReadFile(const std::filesystem::path& p);
-void WriteFile(const std::filesystem::path& p, const std::string& content, bool executable = false);
+// The whole file, or what could be read of it; empty when it cannot be
+// opened. Plain read(2): a /proc file of a process that is just ending fails
+// with ESRCH, which a file stream would report as an exception. Defined here,
+// as the rest of this header that needs no toolkit, so that the end-to-end
+// tests and the benchmarks can use it unlinked.
+inline std::string ReadFile(const std::filesystem::path& p) {
+  std::string out;
+  const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return out;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return out;
+}
+
+// Writes the file afresh; executable makes it a program its owner and group
+// may run.
+inline void WriteFile(const std::filesystem::path& p, const std::string& content, bool executable = false) {
+  {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+  if (executable) {
+    std::filesystem::permissions(p, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                        std::filesystem::perms::group_exec);
+  }
+}
 
 // The folder that holds the fake programs the build made (velmoor, ...).
-std::filesystem::path FakesDir();
+inline std::filesystem::path FakesDir() {
+  if (const char* e = std::getenv("ORVANDE_FAKES")) return e;
+  return ORVANDE_FAKES_DIR;
+}
 
 // The folder that holds the fake killall and nothing else. Every test process
 // has it first on PATH, and so has every launcher a sandbox starts: the stop
@@ -73,15 +113,50 @@ inline std::string PathWithFakeKillall(const std::string& path) {
   return FakeKillallDir().string() + (rest.empty() ? "" : ":" + rest);
 }
 
-// Runs the event loop until the condition holds or the time is up; gives the
-// condition's last value.
-bool PumpUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
 // Runs fn with this process's standard error going to the file.
-void WithStderrTo(const std::filesystem::path& file, const std::function<void()>& fn);
+inline void WithStderrTo(const std::filesystem::path& file, const std::function<void()>& fn) {
+  const int saved = ::dup(2);
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (saved < 0 || fd < 0) throw std::runtime_error("cannot redirect stderr to " + file.string());
+  ::dup2(fd, 2);
+  ::close(fd);
+  try {
+    fn();
+  } catch (...) {
+    ::dup2(saved, 2);
+    ::close(saved);
+    throw;
+  }
+  ::dup2(saved, 2);
+  ::close(saved);
+}
 
-// Runs the event loop for a while.
-void Pump(std::chrono::milliseconds duration);
+// What every test binary's main sets up for its tests and takes down after
+// them: a private settings folder and home, so that no test writes in the
+// home of whoever runs them, and the fake killall first on PATH, so that no
+// stop command a test makes ends a process it did not start.
+class TestProcessEnvironment {
+ public:
+  TestProcessEnvironment() {
+    std::string home = (std::filesystem::temp_directory_path() / "orvande-test-XXXXXX").string();
+    if (!mkdtemp(home.data())) return;
+    home_ = home;
+    ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+    ::setenv("HOME", home.c_str(), 1);
+    const char* path = std::getenv("PATH");
+    ::setenv("PATH", PathWithFakeKillall(path ? path : "/usr/bin:/bin").c_str(), 1);
+  }
+  ~TestProcessEnvironment() {
+    std::error_code ignored;
+    if (!home_.empty()) std::filesystem::remove_all(home_, ignored);
+  }
+  TestProcessEnvironment(const TestProcessEnvironment&) = delete;
+  TestProcessEnvironment& operator=(const TestProcessEnvironment&) = delete;
+  // False when the private home could not be made: then no test may run.
+  bool ok() const { return !home_.empty(); }
+
+ private:
+  std::filesystem::path home_;
+};
 
 }  // namespace testsupport

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "support/main_window_probe.h"
+#include "support/pump.h"
 #include "support/test_support.h"
 #include "window/main_window.h"
 

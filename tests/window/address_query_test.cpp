@@ -140,8 +140,7 @@ QueryRun RunAsOrdinaryUser(bool hideSbin) {
 
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {"", "", "pipe failed"};
-  const pid_t pid = fork();
-  if (pid == 0) {
+  const pid_t pid = testsupport::ForkChild([&] {
     // Only system calls from here on.
     auto fail = [&](const char* why) {
       (void)!write(err[1], why, strlen(why));
@@ -161,8 +160,8 @@ QueryRun RunAsOrdinaryUser(bool hideSbin) {
     dup2(out[1], 1);
     dup2(err[1], 2);
     execve("/bin/sh", argv, envp);
-    _exit(127);
-  }
+    return 127;
+  });
   close(out[1]);
   close(err[1]);
   QueryRun run;

@@ -1,8 +1,9 @@
 // How a dropped path is written for the server's command line: the shell
 // must read it back as one literal word, and blank-only paths must keep the
 // text the settings files written so far hold.
-#include <gtest/gtest.h>
+#include "window/drop_path.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,7 +12,6 @@
 
 #include "platform/text.h"
 #include "support/test_support.h"
-#include "window/drop_path.h"
 
 namespace {
 
@@ -30,18 +30,17 @@ TEST_P(EscapeTable, GivesTheExpectedText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, EscapeTable,
-    ::testing::Values(
-        EscapeCase{"Empty", "", ""},
-        EscapeCase{"Plain", "/home/ann/Games", "/home/ann/Games"},
-        EscapeCase{"HarmlessPunctuation", "/a-b_c.d,e:f@g+h^i", "/a-b_c.d,e:f@g+h^i"},
-        EscapeCase{"Utf8", "/m\xC3\xBAsica/\xE6\x97\xA5\xE6\x9C\xAC", "/m\xC3\xBAsica/\xE6\x97\xA5\xE6\x9C\xAC"},
-        EscapeCase{"OneBlank", "/My Games", "/My\\ Games"},
-        EscapeCase{"BlanksEverywhere", " /a  b/ ", "\\ /a\\ \\ b/\\ "},
-        EscapeCase{"LineFeed", "/a\nb", "/a'\n'b"},
-        EscapeCase{"OnlyLineFeeds", "\n\n", "'\n''\n'"},
-        EscapeCase{"LineFeedBesideBlank", "/a \nb", "/a\\ '\n'b"},
-        EscapeCase{"Substitution", "/x/a$(touch pwned)b", "/x/a\\$\\(touch\\ pwned\\)b"},
-        EscapeCase{"BackslashAlreadyThere", "/a\\ b", "/a\\\\\\ b"}),
+    ::testing::Values(EscapeCase{"Empty", "", ""}, EscapeCase{"Plain", "/home/ann/Games", "/home/ann/Games"},
+                      EscapeCase{"HarmlessPunctuation", "/a-b_c.d,e:f@g+h^i", "/a-b_c.d,e:f@g+h^i"},
+                      EscapeCase{"Utf8", "/m\xC3\xBAsica/\xE6\x97\xA5\xE6\x9C\xAC",
+                                 "/m\xC3\xBAsica/\xE6\x97\xA5\xE6\x9C\xAC"},
+                      EscapeCase{"OneBlank", "/My Games", "/My\\ Games"},
+                      EscapeCase{"BlanksEverywhere", " /a  b/ ", "\\ /a\\ \\ b/\\ "},
+                      EscapeCase{"LineFeed", "/a\nb", "/a'\n'b"},
+                      EscapeCase{"OnlyLineFeeds", "\n\n", "'\n''\n'"},
+                      EscapeCase{"LineFeedBesideBlank", "/a \nb", "/a\\ '\n'b"},
+                      EscapeCase{"Substitution", "/x/a$(touch pwned)b", "/x/a\\$\\(touch\\ pwned\\)b"},
+                      EscapeCase{"BackslashAlreadyThere", "/a\\ b", "/a\\\\\\ b"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every character the POSIX shell treats specially gets one backslash, alone
@@ -93,13 +92,33 @@ class DropPathShell : public ::testing::Test {
 // one argument holding the literal path, and runs nothing.
 TEST_F(DropPathShell, ShellReadsTheLiteralPathBack) {
   const std::string names[] = {
-      "a$(touch pwned)b",  "x`touch pwned`y",   "semi;touch pwned",   "and&&touch pwned",
-      "pipe|touch pwned",  "<in>out",           "(sub shell)",        "glob*?[ab]",
-      "#hash",             "~",                 "~root/x",            "a=b",
-      "%percent",          "{a,b}",             "!bang",              "back\\slash\\",
-      "it's",              "say \"hi\"",        "tab\there",          "new\nline",
-      "trailing\n",        "\n",                "  two  blanks  ",    "$HOME${IFS}$1",
-      "-n",                "-",                 "\xC3\xA9t\xC3\xA9 d\xE2\x80\x99hiver",
+      "a$(touch pwned)b",
+      "x`touch pwned`y",
+      "semi;touch pwned",
+      "and&&touch pwned",
+      "pipe|touch pwned",
+      "<in>out",
+      "(sub shell)",
+      "glob*?[ab]",
+      "#hash",
+      "~",
+      "~root/x",
+      "a=b",
+      "%percent",
+      "{a,b}",
+      "!bang",
+      "back\\slash\\",
+      "it's",
+      "say \"hi\"",
+      "tab\there",
+      "new\nline",
+      "trailing\n",
+      "\n",
+      "  two  blanks  ",
+      "$HOME${IFS}$1",
+      "-n",
+      "-",
+      "\xC3\xA9t\xC3\xA9 d\xE2\x80\x99hiver",
   };
   for (const std::string& name : names) {
     SCOPED_TRACE(name);

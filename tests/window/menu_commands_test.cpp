@@ -1,7 +1,7 @@
 // The window's menu items by name and its one menu command.
 #include <QAction>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include "app/main_menu_bar.h"
 #include "support/window_fixture.h"

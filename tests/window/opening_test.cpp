@@ -4,7 +4,6 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +12,7 @@
 
 #include "platform/runtime.h"
 #include "support/fake_record.h"
+#include "support/settings_text.h"
 #include "support/window_fixture.h"
 #include "window/design_data.h"
 
@@ -20,24 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A JSON string literal for the settings file, written as the launcher
-// writes it (slashes escaped).
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '\\' || c == '"') out += '\\';
-    if (c == '/') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-std::string SettingsText(const std::string& ip, const std::string& port, const std::string& velmoorFolder,
-                         const std::string& share, const std::string& automount) {
-  return "{\"ipaddress\":" + JsonText(ip) + ",\"port\":" + JsonText(port) +
-         ",\"velmoorFldr\":" + JsonText(velmoorFolder) + ",\"ShareDir\":" + JsonText(share) +
-         ",\"Automount\":" + JsonText(automount) + "}";
-}
+using testsupport::SettingsText;
 
 // A Linux (net-tools) ifconfig: lines indented with blanks.
 const char* const kLinuxIfconfig =
@@ -129,30 +112,30 @@ TEST_P(OpeningAddress, ShowsTheAddressFound) {
 
 INSTANTIATE_TEST_SUITE_P(
     Outputs, OpeningAddress,
-    ::testing::Values(
-        AddressCase{"TabIndented",
-                    "lo0: flags=8049<UP,LOOPBACK,RUNNING,MULTICAST> mtu 16384\n"
-                    "\tinet 127.0.0.1 netmask 0xff000000\n"
-                    "en0: flags=8863<UP,BROADCAST,SMART,RUNNING,SIMPLEX,MULTICAST> mtu 1500\n"
-                    "\tether 3c:22:fb:12:34:56\n"
-                    "\tinet 192.168.1.20 netmask 0xffffff00 broadcast 192.168.1.255\n",
-                    "", "192.168.1.20"},
-        AddressCase{"BlankIndented", kLinuxIfconfig, "", "10.1.2.3"},
-        AddressCase{"NoOutput", "", "", "127.0.0.1"},
-        AddressCase{"OnlyLoopbackAndLinkLocal",
-                    "lo: flags=73<UP,LOOPBACK,RUNNING>  mtu 65536\n"
-                    "        inet 127.0.0.1  netmask 255.0.0.0\n"
-                    "eth1: flags=4163<UP,BROADCAST,RUNNING,MULTICAST>  mtu 1500\n"
-                    "        inet 169.254.7.9  netmask 255.255.0.0\n",
-                    "", "127.0.0.1"},
-        AddressCase{"SeveralInterfacesFirstWins",
-                    "eth0: flags=4163<UP,BROADCAST,RUNNING,MULTICAST>  mtu 1500\n"
-                    "        inet 10.0.0.5  netmask 255.255.255.0  broadcast 10.0.0.255\n"
-                    "wlan0: flags=4163<UP,BROADCAST,RUNNING,MULTICAST>  mtu 1500\n"
-                    "        inet 192.168.0.9  netmask 255.255.255.0  broadcast 192.168.0.255\n",
-                    "", "10.0.0.5"},
-        // Not empty, so no fallback: field 1 is the empty text.
-        AddressCase{"OneBlank", "", "printf ' '", ""}),
+    ::testing::Values(AddressCase{"TabIndented",
+                                  "lo0: flags=8049<UP,LOOPBACK,RUNNING,MULTICAST> mtu 16384\n"
+                                  "\tinet 127.0.0.1 netmask 0xff000000\n"
+                                  "en0: flags=8863<UP,BROADCAST,SMART,RUNNING,SIMPLEX,MULTICAST> mtu 1500\n"
+                                  "\tether 3c:22:fb:12:34:56\n"
+                                  "\tinet 192.168.1.20 netmask 0xffffff00 broadcast 192.168.1.255\n",
+                                  "", "192.168.1.20"},
+                      AddressCase{"BlankIndented", kLinuxIfconfig, "", "10.1.2.3"},
+                      AddressCase{"NoOutput", "", "", "127.0.0.1"},
+                      AddressCase{"OnlyLoopbackAndLinkLocal",
+                                  "lo: flags=73<UP,LOOPBACK,RUNNING>  mtu 65536\n"
+                                  "        inet 127.0.0.1  netmask 255.0.0.0\n"
+                                  "eth1: flags=4163<UP,BROADCAST,RUNNING,MULTICAST>  mtu 1500\n"
+                                  "        inet 169.254.7.9  netmask 255.255.0.0\n",
+                                  "", "127.0.0.1"},
+                      AddressCase{
+                          "SeveralInterfacesFirstWins",
+                          "eth0: flags=4163<UP,BROADCAST,RUNNING,MULTICAST>  mtu 1500\n"
+                          "        inet 10.0.0.5  netmask 255.255.255.0  broadcast 10.0.0.255\n"
+                          "wlan0: flags=4163<UP,BROADCAST,RUNNING,MULTICAST>  mtu 1500\n"
+                          "        inet 192.168.0.9  netmask 255.255.255.0  broadcast 192.168.0.255\n",
+                          "", "10.0.0.5"},
+                      // Not empty, so no fallback: field 1 is the empty text.
+                      AddressCase{"OneBlank", "", "printf ' '", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // An ifconfig that goes on writing after its first address: the query takes
@@ -201,8 +184,9 @@ TEST_P(OpeningSavedAddress, ReplacesTheAddressFound) {
   ExpectNothingStarted(w);
 }
 
-INSTANTIATE_TEST_SUITE_P(Saved, OpeningSavedAddress, ::testing::Values("10.9.8.7", ""),
-                         [](const auto& info) { return info.param.empty() ? std::string("Empty") : "Address"; });
+INSTANTIATE_TEST_SUITE_P(Saved, OpeningSavedAddress, ::testing::Values("10.9.8.7", ""), [](const auto& info) {
+  return info.param.empty() ? std::string("Empty") : "Address";
+});
 
 TEST_F(OpeningTest, FirstLaunchWithoutSettingsFolderOpensQuietly) {
   ASSERT_FALSE(std::filesystem::exists(SettingsFolder()));
@@ -323,17 +307,17 @@ TEST_F(OpeningTest, PushOutsideAHandlerWaitsForTheLoop) {
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, OpeningAutoStart,
-    ::testing::Values(
-        AutoStartCase{"SavedYes", "Yes", {"orvande"}, true},
-        AutoStartCase{"CommandLine", "No", {"orvande", "-automount"}, true},
-        AutoStartCase{"CommandLineOverEmptySetting", "", {"/usr/bin/orvande", "-automount"}, true},
-        AutoStartCase{"SavedYesAndCommandLine", "Yes", {"orvande", "-automount"}, true},
-        AutoStartCase{"DoubleHyphen", "No", {"orvande", "--automount"}, true},
-        AutoStartCase{"SavedNo", "No", {"orvande"}, false},
-        AutoStartCase{"SavedLowerCaseYes", "yes", {"orvande"}, false},
-        AutoStartCase{"TrailingBlank", "No", {"orvande", "-automount "}, false},
-        AutoStartCase{"ArgumentAfter", "No", {"orvande", "-automount", "x"}, false},
-        AutoStartCase{"CommandLineShorterThanTheWord", "No", {"-auto"}, false}),
+    ::testing::Values(AutoStartCase{"SavedYes", "Yes", {"orvande"}, true},
+                      AutoStartCase{"CommandLine", "No", {"orvande", "-automount"}, true},
+                      AutoStartCase{
+                          "CommandLineOverEmptySetting", "", {"/usr/bin/orvande", "-automount"}, true},
+                      AutoStartCase{"SavedYesAndCommandLine", "Yes", {"orvande", "-automount"}, true},
+                      AutoStartCase{"DoubleHyphen", "No", {"orvande", "--automount"}, true},
+                      AutoStartCase{"SavedNo", "No", {"orvande"}, false},
+                      AutoStartCase{"SavedLowerCaseYes", "yes", {"orvande"}, false},
+                      AutoStartCase{"TrailingBlank", "No", {"orvande", "-automount "}, false},
+                      AutoStartCase{"ArgumentAfter", "No", {"orvande", "-automount", "x"}, false},
+                      AutoStartCase{"CommandLineShorterThanTheWord", "No", {"-auto"}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

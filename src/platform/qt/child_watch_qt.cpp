@@ -1,13 +1,12 @@
 // Child watching on Qt: a socket notifier on the child's exit descriptor (a
 // pidfd, or the fallback pipe), so the event loop learns of the end without
 // polling and without a SIGCHLD handler.
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QThread>
-
-#include <unistd.h>
-
 #include <atomic>
 #include <memory>
 #include <set>
@@ -37,7 +36,9 @@ void DropAllWatches();
 class ChildWatch : public QObject {
  public:
   ChildWatch(pid_t pid, int exitFd, std::function<void(int)> onExit)
-      : pid_(pid), exitFd_(exitFd), onExit_(std::move(onExit)),
+      : pid_(pid),
+        exitFd_(exitFd),
+        onExit_(std::move(onExit)),
         notifier_(std::make_unique<QSocketNotifier>(exitFd, QSocketNotifier::Read)) {
     connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { Ended(); });
   }

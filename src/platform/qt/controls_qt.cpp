@@ -98,6 +98,9 @@ void RectControl::Constructor() {
       break;
   }
   impl_->widget = widget;
+  // Placed before it is shown: Qt sizes a shown widget that was never placed
+  // to fit its text, which measures the text for nothing.
+  widget->setGeometry(IntOf("Left", 0), IntOf("Top", 0), IntOf("Width", 80), IntOf("Height", 22));
   widget->show();
   // Everything set before the widget existed applies now.
   if (const PropertyValue* v = PropertyValueOf("Name")) SetProperty("Name", *v);

@@ -12,6 +12,8 @@
 #include <utility>
 
 #include "platform/application.h"
+#include "platform/child_watch.h"
+#include "platform/event_loop.h"
 #include "platform/exceptions.h"
 #include "platform/process_posix.h"
 #include "platform/qt/window_impl.h"
@@ -151,6 +153,7 @@ void RuntimeInit() {
   s.argv.push_back(nullptr);
   s.argc = static_cast<int>(s.argvStorage.size());
   s.app = MakeApplication(s.argc, s.argv.data());
+  SetEventLoopHooks({&Dispatch, &WatchChild});
 }
 
 int RuntimeExit() {

@@ -2,20 +2,18 @@
 // opening reads back, what Reset removes, and that a failed save loses
 // nothing.
 #include <gtest/gtest.h>
-
-#include <grp.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <QPushButton>
+#include <QTest>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include <QPushButton>
-#include <QTest>
-
+#include "support/posix_support.h"
 #include "support/window_fixture.h"
 
 namespace fs = std::filesystem;
@@ -27,8 +25,8 @@ class PreferencesTest : public WindowFixture {
   // A window whose opening has not run, so nothing but the test touches it.
   MainWindow& Window() { return Open(false); }
 
-  void ExpectFields(MainWindow& w, const std::string& ip, const std::string& port,
-                    const std::string& server, const std::string& share) {
+  void ExpectFields(MainWindow& w, const std::string& ip, const std::string& port, const std::string& server,
+                    const std::string& share) {
     EXPECT_EQ(w.IPAddress()->Text(), ip);
     EXPECT_EQ(w.Port()->Text(), port);
     EXPECT_EQ(w.velmoor()->Text(), server);
@@ -42,16 +40,19 @@ TEST_F(PreferencesTest, SaveWritesTheExactTextFromTheControls) {
   MainWindow& w = Window();
   w.IPAddress()->SetText("127.0.0.1");
   MainWindowProbe::SavePreferences(w);
-  EXPECT_EQ(testsupport::ReadFile(SettingsFile()),
-            R"({"ipaddress":"127.0.0.1","port":"38008","velmoorFldr":"\/Games","ShareDir":"\/Games","Automount":"No"})");
+  EXPECT_EQ(
+      testsupport::ReadFile(SettingsFile()),
+      R"({"ipaddress":"127.0.0.1","port":"38008","velmoorFldr":"\/Games","ShareDir":"\/Games","Automount":"No"})");
   w.CheckBox1()->SetValue(true);
   MainWindowProbe::SavePreferences(w);
-  EXPECT_EQ(testsupport::ReadFile(SettingsFile()),
-            R"({"ipaddress":"127.0.0.1","port":"38008","velmoorFldr":"\/Games","ShareDir":"\/Games","Automount":"Yes"})");
+  EXPECT_EQ(
+      testsupport::ReadFile(SettingsFile()),
+      R"({"ipaddress":"127.0.0.1","port":"38008","velmoorFldr":"\/Games","ShareDir":"\/Games","Automount":"Yes"})");
 }
 
 TEST_F(PreferencesTest, LoadSetsFieldsAndAutomountButNeverTheBox) {
-  WriteSettings(R"({"ipaddress":"10.1.2.3","port":"9000","velmoorFldr":"\/opt\/v","ShareDir":"\/srv\/share","Automount":"Yes"})");
+  WriteSettings(
+      R"({"ipaddress":"10.1.2.3","port":"9000","velmoorFldr":"\/opt\/v","ShareDir":"\/srv\/share","Automount":"Yes"})");
   MainWindow& w = Window();
   MainWindowProbe::LoadPreferences(w);
   ExpectFields(w, "10.1.2.3", "9000", "/opt/v", "/srv/share");
@@ -59,8 +60,9 @@ TEST_F(PreferencesTest, LoadSetsFieldsAndAutomountButNeverTheBox) {
   EXPECT_FALSE(w.CheckBox1()->Value());
   // Saved again at once: the four loaded texts, and the box, not the file, for Automount.
   MainWindowProbe::SavePreferences(w);
-  EXPECT_EQ(testsupport::ReadFile(SettingsFile()),
-            R"({"ipaddress":"10.1.2.3","port":"9000","velmoorFldr":"\/opt\/v","ShareDir":"\/srv\/share","Automount":"No"})");
+  EXPECT_EQ(
+      testsupport::ReadFile(SettingsFile()),
+      R"({"ipaddress":"10.1.2.3","port":"9000","velmoorFldr":"\/opt\/v","ShareDir":"\/srv\/share","Automount":"No"})");
 }
 
 TEST_F(PreferencesTest, DropEscapedPathRoundTripsExactly) {
@@ -80,7 +82,8 @@ TEST_F(PreferencesTest, DropEscapedPathRoundTripsExactly) {
 TEST_F(PreferencesTest, FilesOfOtherShapesLoadTheSameValues) {
   const char* kFiles[] = {
       R"({"Automount":"No","ShareDir":"\/s","velmoorFldr":"\/v","port":"1","ipaddress":"a"})",
-      "{\n\t\"ipaddress\" : \"a\",\r\n \"port\":\"1\" , \"velmoorFldr\":\"/v\",\"ShareDir\":\"/s\",\"Automount\":\"No\"\n}\n",
+      "{\n\t\"ipaddress\" : \"a\",\r\n \"port\":\"1\" , "
+      "\"velmoorFldr\":\"/v\",\"ShareDir\":\"/s\",\"Automount\":\"No\"\n}\n",
       R"({"extra":[1,{"x":null}],"ipaddress":"a","port":"1","velmoorFldr":"\/v","ShareDir":"\/s","Automount":"No","n":2})",
       R"({"ipaddress":"a","port":"1","velmoorFldr":"\/v","ShareDir":"\/s","Automount":"No"} trailing {"port":"2")",
   };
@@ -235,12 +238,9 @@ TEST_F(SaveFailureTest, UnwritableFolderFailsStartWithErrno13AndKeepsTheFile) {
         WriteSettings(kPrevious);
         // The test folder must be reachable by the unprivileged user.
         fs::permissions(std::getenv("XDG_CONFIG_HOME"), fs::perms::owner_all | fs::perms::others_exec);
-        fs::permissions(SettingsFolder(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
-        // Groups first: a root group would still grant the group bits.
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-                               setresuid(65534, 65534, 65534) != 0)) {
-          std::_Exit(10);
-        }
+        fs::permissions(SettingsFolder(),
+                        fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+        if (geteuid() == 0 && !testsupport::BecomeNobody()) std::_Exit(10);
         MainWindow& w = Window();
         w.PushButton1()->RaiseAction();
         const bool ok = w.PushButton1()->Caption() == "Start" && PreviousFileIntact() &&

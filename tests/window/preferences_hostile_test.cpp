@@ -22,6 +22,7 @@
 #include "platform/runtime.h"
 #include "support/hostile_settings.h"
 #include "support/posix_support.h"
+#include "support/settings_text.h"
 #include "support/window_fixture.h"
 #include "window/design_data.h"
 
@@ -104,13 +105,7 @@ class HostileSettingsTest : public WindowFixture {
 
   // The settings the window saves when nothing was loaded or typed.
   std::string DefaultsSaved() const {
-    std::string folder;
-    for (char c : server_.str()) {
-      if (c == '/') folder += '\\';
-      folder += c;
-    }
-    return R"({"ipaddress":"127.0.0.1","port":"38008","velmoorFldr":")" + folder +
-           R"(","ShareDir":"\/Games","Automount":"No"})";
+    return testsupport::SettingsText("127.0.0.1", "38008", server_.str(), "/Games", "No");
   }
 
   testsupport::TempDir server_;
@@ -250,15 +245,12 @@ TEST_F(HostileSettingsTest, AFileThatCannotBeReadIsKeptAtTheNextSave) {
   MainWindow& w = Open(false);
   bool raised = false;
   {
-    const bool dropped = ::geteuid() != 0 || ::seteuid(testsupport::kNobody) == 0;
-    ASSERT_TRUE(dropped) << "could not take the user nobody";
+    testsupport::AsNobody nobody;
+    ASSERT_TRUE(nobody.ok()) << "could not take the user nobody";
     try {
       MainWindowProbe::LoadPreferences(w);
     } catch (const IOException& e) {
       raised = e.ErrorNumber == EACCES && e.Context.find("it is kept") != std::string::npos;
-    }
-    if (::geteuid() != ::getuid()) {
-      ASSERT_EQ(::seteuid(::getuid()), 0);
     }
   }
   EXPECT_TRUE(raised);
@@ -399,14 +391,11 @@ TEST_F(HostileSettingsTest, AnApplicationDataFolderThatCannotBeMadeFailsStartByN
   w.velmoor()->SetText(server_.str());
   std::string errors;
   {
-    const bool dropped = ::geteuid() != 0 || ::seteuid(testsupport::kNobody) == 0;
-    ASSERT_TRUE(dropped) << "could not take the user nobody";
+    testsupport::AsNobody nobody;
+    ASSERT_TRUE(nobody.ok()) << "could not take the user nobody";
     testing::internal::CaptureStderr();
     w.PushButton1()->RaiseAction();
     errors = testing::internal::GetCapturedStderr();
-    if (::geteuid() != ::getuid()) {
-      ASSERT_EQ(::seteuid(::getuid()), 0);
-    }
   }
   EXPECT_EQ(errors, "orvande: unhandled IOException 13: cannot make folder " + root +
                         "/locked/xdg: Permission denied (settings file " + root +

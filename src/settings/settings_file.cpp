@@ -1,6 +1,3 @@
-// The settings file: ORVANDE/ORVANDE.json in the application-data folder,
-// written at each Start, read at opening, deleted by Reset.
-//
 // Nothing the user had is lost: a file that the opening could not read is
 // set aside at the next save instead of being replaced, a folder that
 // cannot be made or used fails the save (and so the Start) by name, and the
@@ -10,12 +7,13 @@
 //
 // No settings file is a plain state: with or without its folder, the
 // opening then reads nothing and says nothing, and Reset has nothing to do.
+#include "settings/settings_file.h"
+
 #include <cerrno>
 
 #include "platform/folderitem.h"
 #include "platform/textstream.h"
 #include "settings/json.h"
-#include "window/main_window.h"
 
 namespace {
 
@@ -42,16 +40,18 @@ std::shared_ptr<TextInputStream> OpenUnlessMissing(const std::shared_ptr<FolderI
 
 }  // namespace
 
-void MainWindow::SavePreferences() {
-  auto json = std::make_shared<JSONItem>();
-  auto& settings = Use(json, "settings object");
-  settings.Value("ipaddress", Use(IPAddress(), "IPAddress").Text());
-  settings.Value("port", Use(Port(), "Port").Text());
-  settings.Value("velmoorFldr", Use(velmoor(), "velmoor").Text());
-  settings.Value("ShareDir", Use(ShareDir(), "ShareDir").Text());
-  if (Use(CheckBox1(), "CheckBox1").Value()) settings.Value("Automount", "Yes");
-  if (!Use(CheckBox1(), "CheckBox1").Value()) settings.Value("Automount", "No");
+std::string SettingsFile::Text(const Settings& s) {
+  JSONItem json;
+  json.Value("ipaddress", s.ipaddress);
+  json.Value("port", s.port);
+  json.Value("velmoorFldr", s.velmoorFldr);
+  json.Value("ShareDir", s.ShareDir);
+  json.Value("Automount", s.Automount);
+  return json.ToString();
+}
 
+void SettingsFile::Save(const Settings& settings) {
+  const std::string text = Text(settings);
   auto dataItem = SpecialFolder::ApplicationData();
   auto& data = Use(dataItem, "application-data folder");
   try {
@@ -65,15 +65,15 @@ void MainWindow::SavePreferences() {
     if (!folder->Exists()) folder->CreateAsFolder();
     folder->RequireFolder();
     auto file = folder->Child(kFileName);
-    if (settingsUnread_) {
+    if (unread_) {
       // What the opening could not read is kept beside the new file; a
       // link goes aside as the link, and what it points to stays as it is.
       Use(file, "settings file").SetAside("unreadable");
-      settingsUnread_ = false;
+      unread_ = false;
     }
     TextOutputStream::RemoveLeftovers(file);
     auto stream = TextOutputStream::Create(file);
-    Use(stream, "settings stream").Write(settings.ToString());
+    Use(stream, "settings stream").Write(text);
     // Close puts the whole new text in place, or raises and leaves the old.
     stream->Close();
   } catch (RuntimeException& e) {
@@ -82,38 +82,37 @@ void MainWindow::SavePreferences() {
   }
 }
 
-void MainWindow::LoadPreferences() {
+void SettingsFile::Load(const std::function<void(SettingsMember, const std::string&)>& take) {
   auto folder = Use(SpecialFolder::ApplicationData(), "application-data folder").Child(kFolderName);
   if (!folder) return;
   auto file = folder->Child(kFileName);
   if (!file) return;
-  // Until every value has been read, the file is not the window's to replace.
-  settingsUnread_ = true;
+  // Until every value has been read, the file is not ours to replace.
+  unread_ = true;
   try {
     auto stream = OpenUnlessMissing(file);
     if (!stream) {
-      settingsUnread_ = false;
+      unread_ = false;
       return;
     }
-    std::string text = Use(stream, "settings stream").ReadAll();
-    auto json = std::make_shared<JSONItem>(text);
+    std::string text = stream->ReadAll();
+    JSONItem json(text);
     stream->Close();
 
-    auto& settings = Use(json, "settings object");
-    Use(IPAddress(), "IPAddress").SetText(settings.Value("ipaddress"));
-    Use(Port(), "Port").SetText(settings.Value("port"));
-    Use(ShareDir(), "ShareDir").SetText(settings.Value("ShareDir"));
-    Use(velmoor(), "velmoor").SetText(settings.Value("velmoorFldr"));
-    automount = settings.Value("Automount");
+    take(SettingsMember::ipaddress, json.Value("ipaddress"));
+    take(SettingsMember::port, json.Value("port"));
+    take(SettingsMember::ShareDir, json.Value("ShareDir"));
+    take(SettingsMember::velmoorFldr, json.Value("velmoorFldr"));
+    take(SettingsMember::Automount, json.Value("Automount"));
   } catch (RuntimeException& e) {
     e.Context = "settings file " + file->NativePath();
     if (file->Exists() || file->IsAlias()) e.Context += "; it is kept and set aside at the next Start";
     throw;
   }
-  settingsUnread_ = false;
+  unread_ = false;
 }
 
-void MainWindow::PushButton2_Action(std::shared_ptr<PushButton>) {
+void SettingsFile::Reset() {
   // No application-data folder, no ORVANDE folder: nothing saved, nothing
   // to delete, and nothing to say.
   auto data = SpecialFolder::ApplicationData();
