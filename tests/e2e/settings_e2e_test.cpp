@@ -207,15 +207,16 @@ INSTANTIATE_TEST_SUITE_P(
                       PlaceCase{"HomeMissing", Place::HomeMissing, "", "@/gone/home/.config"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Starts the launcher with -automount in the environment given; as user
-// nobody when asked; with standIn, in a mount namespace of its own where
+// Starts the launcher (program) with -automount in the environment given; as
+// user nobody when asked; with standIn, in a mount namespace of its own where
 // that folder stands over the home folder, so the real one stays untouched.
 // Root makes the mount namespace alone; another user makes it inside a user
 // namespace of its own, in which it keeps its own user and group ids. The
 // child exits 124 when it cannot.
-void LaunchWithoutHome(e2e::Child& launcher, const e2e::Sandbox& box, const std::vector<std::string>& env,
-                       bool asNobody, const fs::path& standIn, const std::string& home) {
-  std::vector<char*> argv = {const_cast<char*>(ORVANDE_EXE), const_cast<char*>("-automount"), nullptr};
+void LaunchWithoutHome(e2e::Child& launcher, const e2e::Sandbox& box, const std::string& program,
+                       const std::vector<std::string>& env, bool asNobody, const fs::path& standIn,
+                       const std::string& home) {
+  std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>("-automount"), nullptr};
   std::vector<char*> envp;
   for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
@@ -278,7 +279,13 @@ TEST_F(SettingsE2E, HomeUnsetTakesThePasswordDatabasesHome) {
   const fs::path data = fs::path(home) / ".config";
 
   // The sandbox becomes nobody's, so that the launcher and its fake
-  // ifconfig can use it (Qt wants its runtime folder owned by its user).
+  // ifconfig can use it (Qt wants its runtime folder owned by its user). The
+  // launcher runs from a copy in it: the build folder may lie in one that
+  // only root may pass.
+  const fs::path program = box_.root() / "orvande";
+  fs::copy_file(ORVANDE_EXE, program);
+  fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
   for (const auto& e : fs::recursive_directory_iterator(box_.root())) {
     ASSERT_EQ(lchown(e.path().c_str(), kNobody, kNobody), 0);
   }
@@ -291,8 +298,8 @@ TEST_F(SettingsE2E, HomeUnsetTakesThePasswordDatabasesHome) {
     }
   }
 
-  LaunchWithoutHome(launcher_, box_, Without(box_.Environment(), {"HOME", "XDG_CONFIG_HOME"}), true, {},
-                    home);
+  LaunchWithoutHome(launcher_, box_, program.string(),
+                    Without(box_.Environment(), {"HOME", "XDG_CONFIG_HOME"}), true, {}, home);
 
   ASSERT_TRUE(e2e::WaitFor([&] { return Settled(); }, kStartTimeout)) << Stderr();
   std::this_thread::sleep_for(300ms);
@@ -322,8 +329,8 @@ TEST_F(SettingsE2E, HomeUnsetSavesUnderThePasswordDatabasesHome) {
   fs::create_directory(standIn);
   const bool realHadSettings = fs::exists(fs::path(home) / ".config" / "ORVANDE");
 
-  LaunchWithoutHome(launcher_, box_, Without(box_.Environment(), {"HOME", "XDG_CONFIG_HOME"}), false, standIn,
-                    home);
+  LaunchWithoutHome(launcher_, box_, ORVANDE_EXE, Without(box_.Environment(), {"HOME", "XDG_CONFIG_HOME"}),
+                    false, standIn, home);
   const bool settled = e2e::WaitFor([&] { return !launcher_.Running() || Settled(); }, kStartTimeout);
   const auto status = launcher_.Poll();
   if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == 124) {
