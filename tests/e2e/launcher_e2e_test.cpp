@@ -93,15 +93,7 @@ TEST_P(AutoStart, StartsTheFakeOnceWithPortAndShareAndSavesYes) {
 
   ASSERT_TRUE(e2e::WaitFor([&] { return !Records().empty(); }, kStartTimeout)) << Stderr();
   // Once the launcher is back waiting in its loop, no second start can come.
-  ASSERT_TRUE(e2e::WaitFor(
-      [&] {
-        for (int i = 0; i < 5; ++i) {
-          if (!e2e::WaitingInLoop(launcher_.pid())) return false;
-          std::this_thread::sleep_for(10ms);
-        }
-        return true;
-      },
-      kStartTimeout));
+  ASSERT_TRUE(e2e::WaitFor([&] { return e2e::BackInLoop(launcher_.pid()); }, kStartTimeout));
 
   const auto records = Records();
   ASSERT_EQ(records.size(), 1u);

@@ -170,6 +170,16 @@ inline bool WaitingInLoop(pid_t pid) {
   return false;
 }
 
+// Found waiting in its event loop five times in a row, 10 ms apart: the
+// opening and anything it pushed are over.
+inline bool BackInLoop(pid_t pid) {
+  for (int i = 0; i < 5; ++i) {
+    if (!WaitingInLoop(pid)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 // The environment of this process with some variables replaced or added.
 inline std::vector<std::string> EnvironWith(const std::map<std::string, std::string>& overrides) {
   std::vector<std::string> env;

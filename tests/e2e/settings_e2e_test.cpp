@@ -466,15 +466,7 @@ TEST_P(NoSettingsFile, AutomountOpensQuietlyAndStartsTheServer) {
   }
   ASSERT_TRUE(launcher_.Running()) << Stderr();
   // Back waiting in its loop: the opening and the pushed Start are over.
-  ASSERT_TRUE(e2e::WaitFor(
-      [&] {
-        for (int i = 0; i < 5; ++i) {
-          if (!e2e::WaitingInLoop(launcher_.pid())) return false;
-          std::this_thread::sleep_for(10ms);
-        }
-        return true;
-      },
-      kStartTimeout));
+  ASSERT_TRUE(e2e::WaitFor([&] { return e2e::BackInLoop(launcher_.pid()); }, kStartTimeout));
 
   EXPECT_EQ(Stderr(), "");
   const auto started = records();

@@ -230,6 +230,22 @@ class SaveFailureTest : public PreferencesTest {
     }
     return true;
   }
+
+  // In the child: a save of a text far over a file-size limit of 4 KiB;
+  // true when it raised EFBIG. Exits 10 when the limit cannot be set.
+  static bool SaveFailsPartWay(MainWindow& w) {
+    w.ShareDir()->SetText(std::string(100000, 'x'));
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit {};
+    limit.rlim_cur = limit.rlim_max = 4096;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(10);
+    try {
+      MainWindowProbe::SavePreferences(w);
+    } catch (const IOException& e) {
+      return e.ErrorNumber == EFBIG;
+    }
+    return false;
+  }
 };
 
 TEST_F(SaveFailureTest, UnwritableFolderFailsStartWithErrno13AndKeepsTheFile) {
@@ -255,17 +271,7 @@ TEST_F(SaveFailureTest, WriteFailingPartWayLeavesThePreviousFileByteForByte) {
       {
         WriteSettings(kPrevious);
         MainWindow& w = Window();
-        w.ShareDir()->SetText(std::string(100000, 'x'));
-        signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit {};
-        limit.rlim_cur = limit.rlim_max = 4096;
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(10);
-        bool raised = false;
-        try {
-          MainWindowProbe::SavePreferences(w);
-        } catch (const IOException& e) {
-          raised = e.ErrorNumber == EFBIG;
-        }
+        const bool raised = SaveFailsPartWay(w);
         std::_Exit(raised && PreviousFileIntact() ? 0 : 11);
       },
       testing::ExitedWithCode(0), "");
@@ -285,17 +291,7 @@ TEST_F(SaveFailureTest, AFileSetAsideStaysAsideWhenTheSaveThenFails) {
           std::_Exit(12);
         } catch (const RuntimeException&) {
         }
-        w.ShareDir()->SetText(std::string(100000, 'x'));
-        signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit {};
-        limit.rlim_cur = limit.rlim_max = 4096;
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(10);
-        bool raised = false;
-        try {
-          MainWindowProbe::SavePreferences(w);
-        } catch (const IOException& e) {
-          raised = e.ErrorNumber == EFBIG;
-        }
+        const bool raised = SaveFailsPartWay(w);
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(SettingsFolder())) names.push_back(e.path().filename());
         const bool aside = names.size() == 1 && names[0].rfind("ORVANDE.json.unreadable-", 0) == 0 &&
