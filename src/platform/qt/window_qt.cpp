@@ -46,10 +46,6 @@ std::vector<std::string> LocalPaths(const QMimeData* mime) {
   return paths;
 }
 
-}  // namespace
-
-namespace {
-
 // The window takes nothing from the source, so every drag it takes is
 // answered as a copy, whatever the keys held propose: a source that deletes
 // its item after a move would lose the user's folder. A drag that cannot be
